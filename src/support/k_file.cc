@@ -1,0 +1,124 @@
+#include "support/k_file.h"
+
+#include <cwchar>
+
+#include "support/console.h"
+#include "support/report_error.h"
+
+namespace {
+
+// Added to every open: sequential access (the system reads ahead for our block-by-block reads),
+// backup semantics, and the normal attribute for a file that the open creates.
+constexpr DWORD added_flags =
+    FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL;
+static_assert(added_flags == 0x0A000080, "flags added to every open");
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr uint32_t wrong_state = 0xFFFFFFFF;
+constexpr size_t report_chars = 512;
+
+/// True for the names that stand for the standard streams: exactly "-", "con" or "CON".
+bool is_console_name(const wchar_t* name) {
+    return wcscmp(name, L"-") == 0 || wcscmp(name, L"con") == 0 || wcscmp(name, L"CON") == 0;
+}
+
+/// Prints the two-line report of a failed open of `name`; the name is always printed whole.
+void report_open_failure(uint32_t code, const wchar_t* name) {
+    // "open(" + name + ")" fits the report buffer up to a name of 505 characters.
+    if (wcslen(name) <= report_chars - 1 - 6) {
+        wchar_t context[report_chars] = {};
+        swprintf(context, report_chars, L"open(%ls)", name);
+        report_error_inline(code, context);
+        return;
+    }
+    // A longer name is the user's only clue to what failed, so it is not cut: the context line
+    // goes out in pieces and the report adds the closing parenthesis and the error line.
+    console_write(console_text, L"open(", 5);
+    console_write(console_text, name, wcslen(name));
+    report_error_inline(code, L")");
+}
+
+}  // namespace
+
+K_FILE::~K_FILE() {
+    close();
+    handle = INVALID_HANDLE_VALUE;
+    is_open = false;
+    error = 0;
+    write_error = 0;
+}
+
+uint32_t K_FILE::open(const wchar_t* name, uint32_t access, uint32_t disposition, uint32_t flags) {
+    if (is_open) return wrong_state;
+    const bool for_writing = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    DWORD err = 0;
+    // Two attempts at most: a create that the system refuses for another reason than a missing
+    // path is tried once more as an open of the existing file.
+    for (;;) {
+        flags |= added_flags;
+        SetLastError(0);
+        error = 0;
+        if (is_console_name(name)) {
+            handle = GetStdHandle(for_writing ? STD_OUTPUT_HANDLE : STD_INPUT_HANDLE);
+            if (handle != INVALID_HANDLE_VALUE) {
+                is_open = true;
+                if (for_writing) {
+                    // Standard output now carries the data; the program's own text moves to
+                    // standard error, for the process and for our console layer alike.
+                    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+                    console_text_to_stderr();
+                }
+                return 0;
+            }
+        }
+        handle = CreateFileW(name, access, share_all, nullptr, disposition, flags, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            is_open = true;
+            // Tells the caller whether an existing file was replaced (ERROR_ALREADY_EXISTS).
+            if (disposition == CREATE_ALWAYS) error = GetLastError();
+            return 0;
+        }
+        err = GetLastError();
+        if (for_writing && disposition == CREATE_ALWAYS && err != ERROR_FILE_NOT_FOUND) {
+            disposition = OPEN_EXISTING;
+            continue;
+        }
+        break;
+    }
+    report_open_failure(err, name);
+    error = err;
+    return err;
+}
+
+bool K_FILE::read(void* buffer, uint32_t length, uint32_t* count) {
+    DWORD done = 0;
+    *count = 0;
+    if (!ReadFile(handle, buffer, length, &done, nullptr)) {
+        error = GetLastError();
+        return false;
+    }
+    *count = done;
+    return true;
+}
+
+uint32_t K_FILE::write(const void* data, uint32_t length) {
+    DWORD done = 0;
+    if (!WriteFile(handle, data, length, &done, nullptr)) {
+        write_error = GetLastError();
+        return 0xFFFFFFFF;
+    }
+    return length;
+}
+
+void K_FILE::release() {
+    is_open = false;
+    // No handle, nothing to close: keeps release safe on an empty object any number of times.
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+}
+
+uint32_t K_FILE::close() {
+    if (!is_open) return wrong_state;
+    release();
+    return 0;
+}

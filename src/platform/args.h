@@ -17,3 +17,7 @@ size_t platform_name_to_bytes(const wchar_t* name, char* out, size_t capacity);
 /// Converts POSIX path bytes to a wide name (the inverse of platform_name_to_bytes). Returns the
 /// number of wide characters written before the terminator, or (size_t)-1 when it does not fit.
 size_t platform_bytes_to_name(const char* bytes, size_t length, wchar_t* out, size_t capacity);
+
+/// Writes the bytes that stand for one wide character (its UTF-8 form, or the raw byte for an
+/// escape U+DC80..U+DCFF) into `out`, which has room for 4. Returns how many bytes, 1 to 4.
+size_t platform_char_to_bytes(wchar_t c, char* out);

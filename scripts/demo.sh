@@ -1,0 +1,49 @@
+#!/bin/sh
+# Builds tally for Linux, makes a CD-audio track and five damaged copies of it, restores the
+# track from the copies and checks the result against the original, byte for byte.
+#
+# usage: scripts/demo.sh            (from anywhere; BUILD_DIR overrides build/linux)
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build/linux}
+demo_dir=$root/build/demo
+
+# Only what is missing is installed; a package counts as present when dpkg says so.
+missing=""
+for package in cmake ninja-build g++ pkg-config nettle-dev googletest python3; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $package"
+    fi
+done
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    sudo_cmd=""
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
+    $sudo_cmd apt-get update
+    # shellcheck disable=SC2086
+    $sudo_cmd apt-get install -y $missing
+fi
+
+cd "$root"
+cmake --preset linux -B "$build_dir"
+cmake --build "$build_dir" --target tally
+
+rm -rf "$demo_dir"
+/usr/bin/python3 "$root/scripts/make_demo.py" "$demo_dir"
+
+echo
+echo "restoring $demo_dir/out.wav from five damaged copies:"
+if ! "$build_dir/tally" "$demo_dir"/copy1.wav "$demo_dir"/copy2.wav "$demo_dir"/copy3.wav \
+        "$demo_dir"/copy4.wav "$demo_dir"/copy5.wav -sha256; then
+    echo "DEMO FAILED: tally ended with a failure."
+    exit 1
+fi
+
+echo
+if cmp "$demo_dir/out.wav" "$demo_dir/original.wav"; then
+    echo "DEMO PASSED: out.wav equals original.wav, bit for bit."
+else
+    echo "DEMO FAILED: out.wav differs from original.wav."
+    exit 1
+fi

@@ -9,7 +9,7 @@ packages=(
   mingw-w64 wine wine64                                     # the Windows build, tested under Wine
   clang libclang-rt-14-dev                                  # fuzzing with libFuzzer
   man-db groff-base                                         # rendering the manual page in the tests
-  dpkg-dev file                                             # packaging checks
+  dpkg-dev file unzip                                       # packaging checks (.deb, Windows ZIP)
 )
 if [ "${1:-}" = "--build-only" ]; then
   packages=(cmake ninja-build g++ pkg-config nettle-dev googletest python3)

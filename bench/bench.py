@@ -307,6 +307,7 @@ def plot(path, results, info, quick):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    import matplotlib.ticker
 
     def series(pred, who="tally"):
         pts = sorted((r["n"], r["inputs_bytes"] / med(r[who]) / 1e6) for r in results.values()
@@ -329,11 +330,15 @@ def plot(path, results, info, quick):
             ax.plot(x, y, style, label=f"tally: {label}")
     x, y = series(lambda r: r["group"] == "clean" and r["mode"] == "byte", who="ref")
     if x:
-        ax.plot(x, y, "k--", linewidth=2, label="I/O floor (clean)")
+        ax.plot(x, y, "kx--", linewidth=2, label="I/O floor (clean)")
     x, y = series(lambda r: r["group"] == "worst" and r["mode"] == "byte", who="ref")
     if x:
-        ax.plot(x, y, "k:", linewidth=2, label="I/O floor (every byte differs)")
+        ax.plot(x, y, "k+:", linewidth=2, label="I/O floor (every byte differs)")
     ax.set_xscale("log", base=2)
+    counts = sorted({r["n"] for r in results.values()})
+    ax.set_xticks(counts)
+    ax.set_xticklabels([str(c) for c in counts])
+    ax.xaxis.set_minor_locator(matplotlib.ticker.NullLocator())
     ax.set_yscale("log")
     ax.set_xlabel("number of inputs")
     ax.set_ylabel("MB/s of input read")
@@ -381,9 +386,8 @@ def main():
     duration = time.perf_counter() - started
     write_report(args.results, results, info, args, duration)
     plot(args.plot, results, info, args.quick)
-    log("")
-    for target, measured, verdict in targets(results, args.quick):
-        log(f"{verdict:5s} {measured:>6s}  {target}")
+    with open(args.results) as f:
+        log("\n" + f.read())
     log(f"\nwhole run {duration / 60:.1f} min; table in {args.results}, plot in {args.plot}")
     failed = [r["key"] for r in results.values() if r["error"]]
     if failed:

@@ -1,7 +1,6 @@
 """The --tally option and the fixtures of the end-to-end tests: every test runs the real program
 in a fresh empty directory, with relative names, so that Wine maps them like Linux does."""
 import os
-import shutil
 import subprocess
 
 import pytest
@@ -22,12 +21,22 @@ def tally_command(request):
     for i, part in enumerate(tally.command):
         if os.path.sep in part and os.path.exists(part):
             tally.command[i] = os.path.abspath(part)
-    if tally.wine and shutil.which("wineserver"):
-        # A wineserver that outlives each process saves seconds per start; it ends by itself
-        # a minute after the last one.
-        subprocess.run(["wineserver", "-p60"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=False)
-    return tally
+    keeper = None
+    if tally.wine:
+        # Wine boots its server and services on the first start and tears them down after the
+        # last process ends, seconds each time. An idle cmd.exe kept open for the session holds
+        # them up; it ends when its standard input closes.
+        env = dict(os.environ, WINEDEBUG="-all")
+        keeper = subprocess.Popen(tally.command[:-1] + ["cmd"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    yield tally
+    if keeper is not None:
+        keeper.stdin.close()
+        try:
+            keeper.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            keeper.kill()
+            keeper.wait()
 
 
 @pytest.fixture

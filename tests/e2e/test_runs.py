@@ -103,8 +103,10 @@ FOUR = ["0.bin", "1.bin", "2.bin", "3.bin"]
 @pytest.mark.parametrize("switches,output,symbols,hits,errors", [
     # Bytes: the two values tie 2:2 and the lower-numbered input's (the interpolated) wins.
     ([], INTERPOLATED, "##", [2, 2, 2, 2], 2),
-    # Samples: both interpolated candidates are skipped; inputs 2 and 3 agree on the true value.
-    (["-a"], TRUE_SAMPLES, "  ", [0, 0, 0, 0], 0),
+    # Samples: the first candidate (input 1, after the equal prefix of inputs 0 and 1) holds a
+    # corrected sample and is skipped; the next candidate, input 2, finds input 3 agreeing, so
+    # the true value is written without hits or errors.
+    (["-a"], TRUE_SAMPLES, " ", [0, 0, 0, 0], 0),
 ], ids=["bytes", "samples"])
 def test_sample_vote_skips_drive_corrected_samples(tally, switches, output, symbols, hits,
                                                    errors):

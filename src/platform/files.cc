@@ -141,7 +141,11 @@ DWORD missing_code(const char* path) {
 // descriptor open without the needed access gives ERROR_ACCESS_DENIED, as on Windows.
 DWORD transfer_error(int fd, int err) {
     if (err == EISDIR) return ERROR_INVALID_FUNCTION;
-    if (err == EBADF && fcntl(fd, F_GETFD) >= 0) return ERROR_ACCESS_DENIED;
+    struct stat st;
+    if (err == EBADF && fstat(fd, &st) == 0) {
+        // A directory opened "for writing" is read-only underneath (see CreateFileW).
+        return S_ISDIR(st.st_mode) ? ERROR_INVALID_FUNCTION : ERROR_ACCESS_DENIED;
+    }
     return platform_error_from_errno(err);
 }
 

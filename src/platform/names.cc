@@ -118,7 +118,8 @@ size_t platform_bytes_to_name(const char* bytes, size_t length, wchar_t* out, si
 
 namespace {
 // Kept reachable for the whole run (and for leak checkers): the arguments live until exit.
-wchar_t** wide_arguments = nullptr;
+// Volatile so that the compiler keeps a store that nothing in the program reads.
+wchar_t** volatile wide_arguments = nullptr;
 }  // namespace
 
 /// argv as wide strings in one allocation (pointer vector, then the texts); null when out of

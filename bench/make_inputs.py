@@ -8,7 +8,7 @@ finished it (a ".done" marker is written last):
   <n>x<size>/<scenario>/in_NNN.bin   n damaged copies; scenario is one of SCENARIOS
   worst/<n>x<size>/in_NNN.bin        n copies that differ from each other at every byte
 
-The damage of a set is placed so that at every byte position at most one copy is damaged: the
+The damage of a set is placed so that in every 16-bit sample at most one copy is damaged: the
 majority is always right, so tally's output must equal base.bin in byte mode and with -a.
 
 The -a vote skips a sample that lies within 1 of the average of its neighbours. Uniform random
@@ -74,13 +74,21 @@ def _write(path, data):
     os.replace(tmp, path)
 
 
+# Written into each finished set's ".done"; a set generated under another layout is redone.
+LAYOUT = "sample-disjoint damage 2\n"
+
+
 def _is_done(directory):
-    return os.path.exists(os.path.join(directory, ".done"))
+    try:
+        with open(os.path.join(directory, ".done")) as f:
+            return f.read() == LAYOUT
+    except OSError:
+        return False
 
 
 def _mark_done(directory):
     with open(os.path.join(directory, ".done"), "w") as f:
-        f.write("complete\n")
+        f.write(LAYOUT)
 
 
 def _audio_like(size, seed):
@@ -108,19 +116,34 @@ def ensure_base(work, n, size):
 
 
 def _damage_scatter(copies, size, rate, rnd):
-    """Damages `rate` of every copy's bytes at random places, never two copies at one place."""
+    """Damages `rate` of every copy's bytes at random places, never two copies in one sample.
+
+    The place is a 16-bit sample, not a byte, so that the -a vote too always has a majority:
+    one copy damaged in the low byte and another in the high byte of one sample would leave
+    three different samples. Where the copies are too many to damage one byte each in samples
+    of their own (64 copies at 1%), both bytes of half as many samples are damaged instead.
+    """
     n = len(copies)
-    window = round(1 / rate)  # each copy gets one damaged byte per window
+    window = round(1 / rate)  # bytes per damaged byte of one copy
+    both = n > window // 2
+    span = 2 * window if both else window  # bytes in which each copy gets one damaged sample
     pool = _xor_pool(rnd, 1 << 16)
     mask = len(pool) - 1
     sample = rnd.sample
-    offsets = range(window)
+    samples = range(span // 2)
     k = 0
-    for start in range(0, size - window + 1, window):
-        for i, off in enumerate(sample(offsets, n)):
-            p = start + off
-            # The pool alternates low-byte and high-byte masks; pick one of p's parity.
-            copies[i][p] ^= pool[((k << 1) | (p & 1)) & mask]
+    for start in range(0, size - span + 1, span):
+        for i, s in enumerate(sample(samples, n)):
+            p = start + 2 * s
+            # The pool alternates low-byte and high-byte masks; the mask of p's parity keeps the
+            # sign bits of a high byte. A spare pool bit picks the low or the high byte.
+            m = (k << 1) & mask
+            if both:
+                copies[i][p] ^= pool[m]
+                copies[i][p + 1] ^= pool[m + 1]
+            else:
+                p += pool[(m + 2) & mask] & 1
+                copies[i][p] ^= pool[m | (p & 1)]
             k += 1
 
 
@@ -129,7 +152,7 @@ def _damage_bursts(copies, size, rate, rnd):
     n = len(copies)
     mean = (BURST_MIN + BURST_MAX) // 2
     window = round(mean / rate)  # each copy gets one burst per window, in a slot of its own
-    slot = window // n
+    slot = (window // n) & ~1  # even: no 16-bit sample straddles two copies' slots
     pool = _xor_pool(rnd, 1 << 20)
     for start in range(0, size - window + 1, window):
         order = list(range(n))

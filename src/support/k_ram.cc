@@ -35,6 +35,9 @@ K_RAM::~K_RAM() {
     block_size = 0;
     total_size = 0;
     base = nullptr;
+    // The object ends here, so the compiler may drop the stores above as dead; the barrier
+    // keeps them, so that no pointer to the freed region outlives the arena in its memory.
+    asm volatile("" : : "r"(this) : "memory");
 }
 
 uint32_t K_RAM::large_page_minimum(bool* flag) {

@@ -18,9 +18,6 @@
 #include "platform/fault.h"
 #include "platform/handles.h"
 
-/// Fallback while no token implementation is linked: no handle is a token.
-__attribute__((weak)) bool platform_close_token(HANDLE) { return false; }
-
 namespace {
 
 // Handles are 0x1000 + 4 * fd, below 0x10000 (Linux never maps there), multiples of 4 like

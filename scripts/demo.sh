@@ -6,7 +6,8 @@
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build_dir=${BUILD_DIR:-$root/build/linux}
+build_dir=${BUILD_DIR:-build/linux}
+case $build_dir in /*) ;; *) build_dir=$root/$build_dir ;; esac
 demo_dir=$root/build/demo
 
 # Only what is missing is installed; a package counts as present when dpkg says so.
@@ -33,15 +34,16 @@ rm -rf "$demo_dir"
 /usr/bin/python3 "$root/scripts/make_demo.py" "$demo_dir"
 
 echo
-echo "restoring $demo_dir/out.wav from five damaged copies:"
-if ! "$build_dir/tally" "$demo_dir"/copy1.wav "$demo_dir"/copy2.wav "$demo_dir"/copy3.wav \
-        "$demo_dir"/copy4.wav "$demo_dir"/copy5.wav -sha256; then
+echo "restoring out.wav from five damaged copies, in $demo_dir:"
+cd "$demo_dir"
+if ! "$build_dir/tally" copy1.wav copy2.wav copy3.wav copy4.wav copy5.wav -sha256; then
     echo "DEMO FAILED: tally ended with a failure."
     exit 1
 fi
 
 echo
-if cmp "$demo_dir/out.wav" "$demo_dir/original.wav"; then
+sha256sum original.wav
+if cmp out.wav original.wav; then
     echo "DEMO PASSED: out.wav equals original.wav, bit for bit."
 else
     echo "DEMO FAILED: out.wav differs from original.wav."

@@ -20,13 +20,25 @@ namespace {
 #define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000D)
 #endif
 
+/// True under Wine, whose bcrypt differs from Windows' in the two ways noted below.
+bool under_wine() {
+#ifdef _WIN32
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 const wchar_t* const algorithms[] = {L"MD2", L"MD4", L"MD5", L"SHA1", L"SHA256", L"SHA384",
                                      L"SHA512"};
 const ULONG digest_lengths[] = {16, 16, 16, 20, 32, 48, 64};
 
+// Windows: STATUS_NOT_FOUND. Wine says STATUS_NOT_IMPLEMENTED (0xC0000002) instead.
 TEST(bcrypt_calls, unknown_algorithm_is_not_found) {
     BCRYPT_ALG_HANDLE h_prov = nullptr;
-    EXPECT_EQ(BCryptOpenAlgorithmProvider(&h_prov, L"NOSUCHHASH", nullptr, 0), STATUS_NOT_FOUND);
+    const NTSTATUS status = BCryptOpenAlgorithmProvider(&h_prov, L"NOSUCHHASH", nullptr, 0);
+    EXPECT_EQ(status, under_wine() ? static_cast<NTSTATUS>(0xC0000002) : STATUS_NOT_FOUND);
 }
 
 // Every algorithm opens with the reusable flag, tells its two lengths in 4 bytes, and refuses
@@ -58,8 +70,8 @@ TEST(bcrypt_calls, lengths_of_every_algorithm) {
     }
 }
 
-// A hash in caller memory: too little memory is refused, and the digest must be asked for with
-// its exact size.
+// A hash in caller memory: too little memory is refused (Windows; Wine keeps the hash in memory
+// of its own and ignores the size), and the digest must be asked for with its exact size.
 TEST(bcrypt_calls, object_memory_and_digest_size_are_checked) {
     BCRYPT_ALG_HANDLE h_prov = nullptr;
     ASSERT_EQ(BCryptOpenAlgorithmProvider(&h_prov, L"SHA256", nullptr, 0), 0);
@@ -71,8 +83,10 @@ TEST(bcrypt_calls, object_memory_and_digest_size_are_checked) {
     std::vector<uint64_t> object(obj_length / 8 + 1);
     auto* memory = reinterpret_cast<PUCHAR>(object.data());
     BCRYPT_HASH_HANDLE h_hash = nullptr;
-    EXPECT_EQ(BCryptCreateHash(h_prov, &h_hash, memory, obj_length - 1, nullptr, 0, 0),
-              STATUS_BUFFER_TOO_SMALL);
+    if (!under_wine()) {
+        EXPECT_EQ(BCryptCreateHash(h_prov, &h_hash, memory, obj_length - 1, nullptr, 0, 0),
+                  STATUS_BUFFER_TOO_SMALL);
+    }
     ASSERT_EQ(BCryptCreateHash(h_prov, &h_hash, memory, obj_length, nullptr, 0, 0), 0);
     UCHAR abc[] = {'a', 'b', 'c'};
     EXPECT_EQ(BCryptHashData(h_hash, abc, 3, 0), 0);

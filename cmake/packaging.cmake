@@ -43,12 +43,13 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the tally developers")
 set(CPACK_PACKAGE_CONTACT "tally developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION "\
-tally restores a file from three or more damaged copies of it by statistical voting. \
-For every byte, or every 16-bit sample, it writes the value that most copies agree on, \
-ranks the copies by how often they agreed with the others, and can print a message \
-digest of every copy and of the result. Its typical use is an audio-CD track read \
-several times from a scratched disc.")
+# Debian shows the long description as written: lines under 80 columns.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "tally restores a file from three or more damaged copies of it by statistical"
+  "voting. For every byte, or every 16-bit sample, it writes the value that most"
+  "copies agree on, ranks the copies by how often they agreed with the others,"
+  "and can print a message digest of every copy and of the result. Its typical"
+  "use is an audio-CD track read several times from a scratched disc.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
@@ -66,12 +67,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "tally developers")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # The digests come from nettle; the C and C++ runtimes are found by dpkg-shlibdeps, which
-  # adds libnettle8 with its minimum version as well.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS libnettle8)
+  # dpkg-shlibdeps derives the dependencies from the libraries the program links: libnettle8
+  # (the digests) and the C and C++ runtimes, with the versions this build needs. The
+  # description is the summary line followed by CPACK_PACKAGE_DESCRIPTION.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
 endif()
 
 include(CPack)

@@ -78,17 +78,30 @@ fi
 exec 9>/tmp/tally-packaging-dpkg.lock
 flock -w 50 9 || { echo "FAIL: waited 50 s for another install check"; exit 1; }
 
+# The man-db trigger rebuilds the whole manual index, twice 10 s or more on a busy machine; it
+# runs once, after the removal, and only when nothing else had left it pending before.
+man_db_was_pending=0
+if dpkg-query -W -f='${Status}' man-db 2>/dev/null | grep -q "triggers-pending"; then
+    man_db_was_pending=1
+fi
 installed=0
 remove_package() {
     [ $installed -eq 1 ] || return 0
-    dpkg -r tally >"$work/remove.log" 2>&1 || { echo "FAIL: dpkg -r tally"; cat "$work/remove.log"; fail=1; }
+    dpkg -r --no-triggers tally >"$work/remove.log" 2>&1 ||
+        { echo "FAIL: dpkg -r tally"; cat "$work/remove.log"; fail=1; }
     installed=0
+    if [ $man_db_was_pending -eq 0 ] &&
+        dpkg-query -W -f='${Status}' man-db 2>/dev/null | grep -q "triggers-pending"; then
+        dpkg --triggers-only man-db >/dev/null 2>&1
+    fi
 }
 trap 'remove_package; rm -rf "$work"' EXIT
 
-# A package manager that runs elsewhere holds dpkg's lock for a while; wait for it.
+# A package manager that runs elsewhere holds dpkg's lock for a while; wait for it. The path
+# option keeps the manual page where a minimal image's dpkg configuration drops manual pages.
 tries=0
-until dpkg -i --path-include=/usr/share/man/man1/tally.1.gz "$deb" >"$work/install.log" 2>&1; do
+until dpkg -i --no-triggers --path-include=/usr/share/man/man1/tally.1.gz "$deb" \
+        >"$work/install.log" 2>&1; do
     tries=$((tries + 1))
     if [ $tries -ge 10 ] || ! grep -q "lock" "$work/install.log"; then
         echo "FAIL: dpkg -i"

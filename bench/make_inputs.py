@@ -40,7 +40,7 @@ FULL_SIZES = [(3, 512 * MIB), (10, 128 * MIB), (64, 16 * MIB)]
 QUICK_SIZES = [(3, 32 * MIB), (10, 8 * MIB), (64, 1 * MIB)]
 WORST_COUNTS = [3, 24, 96, 384]
 FULL_WORST_SIZE = 1 * MIB
-QUICK_WORST_SIZE = 256 * 1024
+QUICK_WORST_SIZE = 128 * 1024
 
 _AND_3F = bytes(b & 0x3F for b in range(256))
 _OR_C0 = bytes(b | 0xC0 for b in range(256))

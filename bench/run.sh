@@ -4,7 +4,9 @@
 #   bench/run.sh            the full set (about 12 GiB of inputs under bench/work, reused later)
 #   bench/run.sh --quick    reduced sizes and 3 repetitions, to try the harness out
 #
-# Further options go to bench/bench.py (for example --only 3x512M or --reps 7). Installs what is
+# Further options go to bench/bench.py: --only 3x512M (cases whose name contains the text),
+# --reps 7, --budget SECONDS (per case, before repetitions are cut), --note TEXT (a remark for
+# RESULTS.md), --report-only (redraw RESULTS.md and the plot from bench/work/results.json). Installs what is
 # missing, builds tally (linux preset, without its tests) and the floor in their own build
 # directories, generates the inputs, times every case and writes bench/RESULTS.md and
 # bench/throughput.png.

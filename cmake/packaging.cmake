@@ -52,8 +52,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "use is an audio-CD track read several times from a scratched disc.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
+# Debug information stays in the build; the packages ship stripped programs.
 set(CPACK_STRIP_FILES ON)
-# Tests and other builds run cpack with their own -B directory; nothing is shared.
+# A .sha256 file beside each package, for checking a download.
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 
 if(WIN32)

@@ -27,8 +27,11 @@ def tally_command(request):
         # last process ends, seconds each time. An idle cmd.exe kept open for the session holds
         # them up; it ends when its standard input closes.
         env = dict(os.environ, WINEDEBUG="-all")
-        keeper = subprocess.Popen(tally.command[:-1] + ["cmd"], stdin=subprocess.PIPE,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        # Boot first, with nothing inherited that a service could hold open.
+        subprocess.run(tally.command[:-1] + ["cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
+                       check=False, timeout=300, **quiet)
+        keeper = subprocess.Popen(tally.command[:-1] + ["cmd"], stdin=subprocess.PIPE, **quiet)
     yield tally
     if keeper is not None:
         keeper.stdin.close()

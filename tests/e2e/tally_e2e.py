@@ -4,6 +4,7 @@ import os
 import re
 import shlex
 import subprocess
+import tempfile
 from dataclasses import dataclass
 
 BLOCK = 2097152  # bytes per block where the system reports no large-page minimum
@@ -50,13 +51,18 @@ class Tally:
     def run(self, *args, stdin=None):
         env = dict(os.environ)
         env["WINEDEBUG"] = "-all"
-        proc = subprocess.run(self.command + [str(a) for a in args],
-                              stdin=stdin if stdin is not None else subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
-                              timeout=900)
-        out = proc.stdout.decode("utf-8", errors="replace")
-        err = proc.stderr.decode("utf-8", errors="replace")
-        return Result(proc.returncode, normalise(out), normalise(err), proc.stdout, proc.stderr)
+        # Files, not pipes: a Wine service started by this run inherits the standard handles
+        # and would hold a pipe open long after tally has ended.
+        with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+            proc = subprocess.run(self.command + [str(a) for a in args],
+                                  stdin=stdin if stdin is not None else subprocess.DEVNULL,
+                                  stdout=out_file, stderr=err_file, env=env, timeout=900)
+            out_file.seek(0)
+            err_file.seek(0)
+            raw_out, raw_err = out_file.read(), err_file.read()
+        out = raw_out.decode("utf-8", errors="replace")
+        err = raw_err.decode("utf-8", errors="replace")
+        return Result(proc.returncode, normalise(out), normalise(err), raw_out, raw_err)
 
 
 def write(name, data):

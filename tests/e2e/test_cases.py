@@ -6,6 +6,7 @@ rewritten from the actual run instead; review the diff before committing it.
 A case file is a list of sections, each starting with a line "@@ <kind> [name]":
   args            the arguments, split like a shell does (no wildcard expansion)
   file NAME       an input file to create, with the section's text as its content
+  dir NAME        a directory to create
   stdout, stderr  the expected text
   status          the expected exit status (255 stands for -1)
   output NAME     the expected content of a file after the run

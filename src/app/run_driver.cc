@@ -22,13 +22,25 @@ constexpr int32_t status_failed = -1;
 constexpr int64_t ns_per_second = 1000000000;
 
 // 1.5 MiB of names and 384 handles do not belong on the stack; one run per process, so static
-// storage holds them. The handles are constructed in place, at the moment the run calls for
-// it, and destroyed explicitly in the reverse order.
+// storage holds them. The handles live in unions that construct and destroy nothing by
+// themselves: the run constructs them in place when it calls for it, and destroys them
+// explicitly in the reverse order.
 wchar_t input_names[max_inputs][name_chars];
 wchar_t output_name[name_chars];
 uint8_t* input_buffers[max_inputs];
-alignas(K_FILE) unsigned char input_handle_storage[max_inputs][sizeof(K_FILE)];
-alignas(K_FILE) unsigned char output_handle_storage[sizeof(K_FILE)];
+
+union input_handle_table {
+    constexpr input_handle_table() {}
+    ~input_handle_table() {}
+    K_FILE files[max_inputs];
+};
+union output_handle_slot {
+    constexpr output_handle_slot() {}
+    ~output_handle_slot() {}
+    K_FILE file;
+};
+input_handle_table input_handles;
+output_handle_slot output_handle;
 
 /// The run's objects, as the steps below pass them around.
 struct run_objects {
@@ -65,9 +77,9 @@ void lay_out_buffers(run_objects& run) {
 
 /// Constructs all 384 input handles in index order, then the output handle, all closed.
 void construct_handles(run_objects& run) {
-    for (uint64_t i = 0; i < max_inputs; ++i) new (input_handle_storage[i]) K_FILE();
-    run.h_files = std::launder(reinterpret_cast<K_FILE*>(input_handle_storage[0]));
-    run.h_out = new (output_handle_storage) K_FILE();
+    for (uint64_t i = 0; i < max_inputs; ++i) new (&input_handles.files[i]) K_FILE();
+    run.h_files = input_handles.files;
+    run.h_out = new (&output_handle.file) K_FILE();
 }
 
 /// Destroys the output handle, then the input handles, the last one first.

@@ -170,3 +170,18 @@ def test_wildcard_pattern_skips_out_wav_and_directories(tally):
                                                     + summary(0)).splitlines())
     assert r.status == 0
     assert read("out.wav") == b"wave data\n"
+
+
+def test_output_to_standard_output(tally):
+    # "-o -" writes the restored data to standard output; from then on every text of the run
+    # goes to standard error, so standard output carries the data alone.
+    names = ["0.txt", "1.txt", "2.txt"]
+    for name, text in zip(names, [b"ABCDEFGHIJKLMNOP\n", b"ABxDEFGHIJKLMNOP\n",
+                                  b"AByDEFGHIzKLMNOP\n"]):
+        write(name, text)
+    r = tally.run("-o", "-", *names)
+    assert r.raw_stdout == b"ABCDEFGHIJKLMNOP\n"
+    assert r.stderr == (listing("-", names) + "processing:\n...<\n0.#\n\n...|\n"
+                        + hit_table(names, [1, 1, 0]) + summary(2))
+    assert r.status == 0
+    assert not os.path.exists("-")

@@ -27,6 +27,8 @@ SUMMARY_TIMER = re.compile(r"^timer: *\S+ MHz       disk: *\S+ s   total : *\S+ 
 ERROR_TEXT = re.compile(r"^(   \^ERROR: \d+, )[^\n]*\n", re.M)
 # The usage text names the program as invoked, which differs between the two builds.
 USAGE_PROGRAM = re.compile(r"^\t\S+ (?=<file1>|1\.wav|r:\\01|\*\.wav)", re.M)
+# The title names the version, which a release changes.
+USAGE_VERSION = re.compile(r"^(:: statistical data restore utility  .*)\b\d+\.\d+\.\d+\b", re.M)
 
 
 def normalise(text):
@@ -38,6 +40,7 @@ def normalise(text):
     text = SUMMARY_TIMER.sub("timer:<MHz> MHz       disk:<s> s   total :<s> s", text)
     text = ERROR_TEXT.sub(lambda m: m.group(1) + "<text>\n", text)
     text = USAGE_PROGRAM.sub("\t<program> ", text)
+    text = USAGE_VERSION.sub(lambda m: m.group(1) + "<version>", text)
     return text
 
 

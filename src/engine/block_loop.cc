@@ -5,10 +5,12 @@
 
 #include <windows.h>
 
+#include <bit>
 #include <cinttypes>
 #include <cstdint>
 #include <cstring>
 
+#include "engine/group_scan.h"
 #include "engine/vote.h"
 #include "support/console.h"
 #include "support/report_error.h"
@@ -114,6 +116,7 @@ uint64_t restore_blocks(uint64_t input_count, K_FILE* h_files, K_FILE& h_out,
     group.agree_count = agree_count;
     group.error_bytes = 0;
     void (*const vote)(vote_context&) = sample_mode ? vote_samples : vote_bytes;
+    const chunk_scanner scan = pick_chunk_scanner();
 
     // A clean block shows one dot per input and one bar; as many as fit in 80 columns share a
     // line.
@@ -151,35 +154,54 @@ uint64_t restore_blocks(uint64_t input_count, K_FILE* h_files, K_FILE& h_out,
         second_mark = ReadTimeStampCounter();
         disk_ticks += second_mark - first_mark;
 
-        // Vote phase: whole groups are compared as 64-bit values; only differing groups are
-        // voted position by position. The last group may reach past block_len; those bytes are
-        // voted but not written.
+        // Vote phase: the chunk scanner marks the groups in which some input differs; only
+        // those are voted, position by position. The last group may reach past block_len;
+        // those bytes are voted but not written. Until the first difference the decided block
+        // is input 0's own, which is then written as it is; from the first difference on, the
+        // output buffer gets input 0's bytes and the votes' decisions.
+        const uint8_t* decided = input_buffers[0];
         if (!read_failed && block_len != 0) {
             group.block_len = block_len;
-            for (uint64_t pos = 0; pos < block_len; pos += 8) {
-                const uint64_t first = load_group(input_buffers[0] + pos);
-                uint64_t j = 1;
-                while (j < input_count && load_group(input_buffers[j] + pos) == first) ++j;
-                if (j == input_count) {
-                    std::memcpy(output_buffer + pos, &first, sizeof first);
+            const uint64_t groups = (block_len + 7) / 8;
+            uint8_t* copy_to = nullptr;
+            for (uint64_t chunk = 0; chunk < groups; chunk += scan_chunk_groups) {
+                const uint64_t in_chunk =
+                    groups - chunk < scan_chunk_groups ? groups - chunk : scan_chunk_groups;
+                uint64_t differing[4];
+                if (!scan(input_buffers, input_count, copy_to, chunk * 8, in_chunk, differing)) {
                     continue;
                 }
-                if (block_clean) err_printf(L"<\n");
-                block_clean = false;
-                group.pos = pos;
-                group.prefix_last = j - 1;
-                vote(group);
+                if (copy_to == nullptr) {
+                    // The clean chunks before, and this one, which the scan did not copy.
+                    std::memcpy(output_buffer, input_buffers[0], (chunk + in_chunk) * 8);
+                    copy_to = output_buffer;
+                    decided = output_buffer;
+                }
+                for (uint64_t w = 0; w < 4; ++w) {
+                    for (uint64_t bits = differing[w]; bits != 0; bits &= bits - 1) {
+                        const uint64_t pos = (chunk + 64 * w + std::countr_zero(bits)) * 8;
+                        // The first input whose group differs from input 0's; there is one.
+                        const uint64_t first = load_group(input_buffers[0] + pos);
+                        uint64_t j = 1;
+                        while (load_group(input_buffers[j] + pos) == first) ++j;
+                        if (block_clean) err_printf(L"<\n");
+                        block_clean = false;
+                        group.pos = pos;
+                        group.prefix_last = j - 1;
+                        vote(group);
+                    }
+                }
             }
         }
         first_mark = ReadTimeStampCounter();
         cpu_ticks += first_mark - second_mark;
 
         // Write phase.
-        if (digests.initialized) digests.hash(0, output_buffer, block_len);
-        if (h_out.write(output_buffer, static_cast<uint32_t>(block_len)) == write_failed) {
+        if (digests.initialized) digests.hash(0, decided, block_len);
+        if (h_out.write(decided, static_cast<uint32_t>(block_len)) == write_failed) {
             bool written = false;
             if (h_out.write_error == ERROR_INVALID_PARAMETER) {
-                written = write_unaligned(h_out, output_buffer, block_len, stop_after_block);
+                written = write_unaligned(h_out, decided, block_len, stop_after_block);
             }
             if (!written) {
                 report_error_inline(h_out.write_error, L"h_out.write()");

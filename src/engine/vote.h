@@ -16,7 +16,13 @@ struct vote_context {
     uint64_t error_bytes;           ///< running count of disagreeing byte positions
 };
 
-/// Decides the group's 8 bytes one position at a time.
+/// Decides the group's 8 bytes one position at a time, counting the holders of every value.
 void vote_bytes(vote_context& ctx);
 /// Decides the group's four 16-bit samples, skipping candidates a drive interpolated.
 void vote_samples(vote_context& ctx);
+
+/// The same decision as vote_bytes, made by comparing every candidate with every later input
+/// (quadratic in the inputs); the reference that vote_bytes is tested against.
+void vote_bytes_reference(vote_context& ctx);
+/// The same decision as vote_samples, made pair by pair; the reference for vote_samples.
+void vote_samples_reference(vote_context& ctx);

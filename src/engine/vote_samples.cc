@@ -2,13 +2,44 @@
 // except that a candidate whose sample lies within 1 of the average of its own neighbours is
 // skipped. Some CD drives conceal a read error by writing exactly that average, and when most
 // copies carry such a made-up sample it must not win the vote by agreement.
-#include <cinttypes>
+//
+// The decision is the one of the pairwise procedure (vote_reference.cc), reached by counting.
+// There, a candidate that scans hands every later holder of its value its running count, and a
+// skipped candidate keeps whatever an earlier holder handed it. Number the holders of one value
+// from the first candidate on 1..m in input order, let j be the first of them that scans (a
+// candidate, not skipped) and base the count it starts from: prefix_last when it is the first
+// candidate itself, else 0. Then holder i ends with
+//   - its starting count (prefix_last for the first candidate, else 0) when i < j or no holder
+//     scans: nobody handed it anything;
+//   - base + m - j when it scans: each scanning holder counts on from where holder j left it;
+//   - base + i - j when it does not scan (skipped, or the last input): the count it was handed.
+// A table from sample value to a class of holders gives all of these in time linear in the
+// number of inputs.
 #include <cstdint>
+#include <cstring>
 
 #include "engine/vote.h"
 #include "support/console.h"
 
 namespace {
+
+constexpr uint64_t max_inputs = 384;
+
+// Per sample value, its class (1..classes) at the current position, 0 when nobody holds it;
+// all zero between positions.
+uint16_t class_of_value[65536];
+// Per class: its sample value, holders from the first candidate on, and the rank among them of
+// the first holder that scans (0 when none does).
+uint16_t class_value[max_inputs + 1];
+uint16_t class_holders[max_inputs + 1];
+uint16_t class_first_scanner[max_inputs + 1];
+
+/// Returns the 8 bytes at `p` as one little-endian value.
+uint64_t load_group(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 
 /// Returns the unsigned 16-bit little-endian sample at byte offset `p` of `block`.
 uint32_t sample_at(const uint8_t* block, uint64_t p) {
@@ -21,11 +52,9 @@ void store_sample(uint8_t* block, uint64_t p, uint32_t sample) {
     block[p + 1] = static_cast<uint8_t>(sample >> 8);
 }
 
-/// Returns true when input `block`'s sample `v` at `p` looks interpolated from its neighbours.
-/// The first sample of a block has its previous neighbour in the previous block, and samples
-/// from block_len - 2 on (unsigned, as the comparison is made) are not tested either.
-bool is_corrected(const uint8_t* block, uint64_t p, uint64_t block_len, uint32_t v) {
-    if (p == 0 || !(p < block_len - 2)) return false;
+/// Returns true when sample `v` at `p` of `block` lies within 1 of the average of its
+/// neighbours; the caller has checked that both neighbours lie in the block.
+bool is_corrected(const uint8_t* block, uint64_t p, uint32_t v) {
     uint32_t avg = (sample_at(block, p - 2) + sample_at(block, p + 2)) / 2;
     // v - 1 <= avg <= v + 1, in one unsigned comparison.
     return avg - v + 1 < 3;
@@ -44,57 +73,125 @@ uint64_t lowest_with_greatest(const uint64_t* table, uint64_t count) {
 
 void vote_samples(vote_context& ctx) {
     const uint64_t count = ctx.count;
-    const uint64_t prefix_last = ctx.prefix_last;
-    uint64_t* agree = ctx.agree_count;
+    const uint64_t first = ctx.prefix_last;  // the first candidate
+    const uint64_t last_candidate = count - 2;
+    uint64_t* hits = ctx.hits;
 
-    for (uint64_t p = ctx.pos; p < ctx.pos + 8; p += 2) {
-        for (uint64_t k = 0; k < count; ++k) agree[k] = 0;
-        agree[prefix_last] = prefix_last;
+    uint64_t groups[max_inputs];
+    const uint64_t lead = load_group(ctx.inputs[first] + ctx.pos);
+    uint64_t differing = 0;
+    for (uint64_t k = first; k < count; ++k) {
+        groups[k] = load_group(ctx.inputs[k] + ctx.pos);
+        differing |= groups[k] ^ lead;
+    }
 
-        bool mismatch = false;
-        bool decided = false;
-        uint32_t last_candidate = 0;
-        for (uint64_t c = prefix_last; c + 1 < count; ++c) {
-            const uint32_t v = sample_at(ctx.inputs[c], p);
-            last_candidate = v;
-            if (is_corrected(ctx.inputs[c], p, ctx.block_len, v)) {
-                // Its own scan is skipped; an earlier holder of v has already counted it.
-                err_symbol(L' ');
-                continue;
-            }
-            for (uint64_t k = c + 1; k < count; ++k) {
-                if (sample_at(ctx.inputs[k], p) == v) {
-                    ++agree[c];
-                    agree[k] = agree[c];
-                } else {
-                    mismatch = true;
+    // Per input from the first candidate on, at the current position.
+    uint16_t input_class[max_inputs];
+    uint16_t input_rank[max_inputs];
+    bool scans[max_inputs];
+
+    for (unsigned s = 0; s < 4; ++s) {
+        const uint64_t p = ctx.pos + 2 * s;
+        const unsigned shift = 16 * s;
+        // The first sample of a block has its previous neighbour in the previous block, and
+        // samples from block_len - 2 on (unsigned, as the comparison is made) are not tested.
+        const bool tested = p != 0 && p < ctx.block_len - 2;
+
+        if (((differing >> shift) & 0xFFFF) == 0) {
+            // Every input from the first candidate on holds the same sample: the first
+            // candidate that is not skipped ends the position, after a blank for each skipped
+            // one before it.
+            const uint32_t v = static_cast<uint32_t>(lead >> shift) & 0xFFFF;
+            if (tested) {
+                for (uint64_t c = first; c <= last_candidate && is_corrected(ctx.inputs[c], p, v);
+                     ++c) {
+                    err_symbol(L' ');
                 }
             }
-            if (!mismatch) {
-                store_sample(ctx.output, p, v);
-                decided = true;
-                break;
-            }
-        }
-        if (decided) continue;
-        if (!mismatch) {
-            // Every candidate was skipped: nothing was compared, so take the last one looked at.
-            store_sample(ctx.output, p, last_candidate);
+            store_sample(ctx.output, p, v);
             continue;
         }
 
-        ctx.error_bytes += 2;
-        for (uint64_t i = 0; i < prefix_last; ++i) agree[i] = agree[prefix_last];
-
-        for (uint64_t k = 0; k < count; ++k) ctx.hits[k] += agree[k];
-        uint64_t best = lowest_with_greatest(agree, count);
-
-        if (agree[best] > 0) {
-            err_symbol(L'#');
-        } else {
-            best = lowest_with_greatest(ctx.hits, count);
-            err_printf(L"%" PRIu64 L".", best);
+        // Group the inputs from the first candidate on by sample value, in input order.
+        uint64_t classes = 0;
+        uint64_t first_scanner = count;  // none yet
+        for (uint64_t k = first; k < count; ++k) {
+            const uint32_t v = static_cast<uint32_t>(groups[k] >> shift) & 0xFFFF;
+            uint16_t id = class_of_value[v];
+            if (id == 0) {
+                id = static_cast<uint16_t>(++classes);
+                class_of_value[v] = id;
+                class_value[id] = static_cast<uint16_t>(v);
+                class_holders[id] = 0;
+                class_first_scanner[id] = 0;
+            }
+            const uint16_t rank = ++class_holders[id];
+            const bool scanning =
+                k <= last_candidate && !(tested && is_corrected(ctx.inputs[k], p, v));
+            input_class[k] = id;
+            input_rank[k] = rank;
+            scans[k] = scanning;
+            if (scanning) {
+                if (class_first_scanner[id] == 0) class_first_scanner[id] = rank;
+                if (first_scanner == count) first_scanner = k;
+            }
         }
-        store_sample(ctx.output, p, sample_at(ctx.inputs[best], p));
+
+        if (first_scanner == count) {
+            // Every candidate was skipped: nothing was compared, so the last one looked at is
+            // taken.
+            for (uint64_t c = first; c <= last_candidate; ++c) err_symbol(L' ');
+            store_sample(ctx.output, p,
+                         static_cast<uint32_t>(groups[last_candidate] >> shift) & 0xFFFF);
+        } else if (uint64_t{class_holders[input_class[first_scanner]]} -
+                       input_rank[first_scanner] ==
+                   count - 1 - first_scanner) {
+            // The first candidate that scans finds every later input holding its sample: it
+            // is written without hits, whatever the skipped candidates before it hold.
+            for (uint64_t c = first; c < first_scanner; ++c) err_symbol(L' ');
+            store_sample(ctx.output, p,
+                         static_cast<uint32_t>(groups[first_scanner] >> shift) & 0xFFFF);
+        } else {
+            for (uint64_t c = first; c <= last_candidate; ++c) {
+                if (!scans[c]) err_symbol(L' ');
+            }
+            ctx.error_bytes += 2;
+
+            uint64_t best = 0;
+            uint64_t most = 0;
+            for (uint64_t k = first; k < count; ++k) {
+                const uint16_t id = input_class[k];
+                const uint64_t m = class_holders[id];
+                const uint64_t j = class_first_scanner[id];
+                const uint64_t i = input_rank[k];
+                uint64_t agree;
+                if (j == 0 || i < j) {
+                    agree = k == first ? first : 0;
+                } else {
+                    const uint64_t base = (id == 1 && j == 1) ? first : 0;
+                    agree = scans[k] ? base + m - j : base + i - j;
+                }
+                if (k == first) {
+                    // The inputs before the first candidate take its count; input 0 (the
+                    // first candidate or one of them) starts as best.
+                    for (uint64_t e = 0; e < first; ++e) hits[e] += agree;
+                    most = agree;
+                } else if (agree > most) {
+                    most = agree;
+                    best = k;
+                }
+                hits[k] += agree;
+            }
+
+            if (most > 0) {
+                err_symbol(L'#');
+            } else {
+                best = lowest_with_greatest(hits, count);
+                err_input_symbol(best);
+            }
+            store_sample(ctx.output, p, sample_at(ctx.inputs[best], p));
+        }
+
+        for (uint64_t id = 1; id <= classes; ++id) class_of_value[class_value[id]] = 0;
     }
 }

@@ -1,0 +1,394 @@
+// The fast paths against the plain procedures on random data: the counting votes against the
+// pairwise votes, the chunk scanners against a group-by-group comparison, and restore_blocks
+// against a block loop written out plainly with the pairwise votes. Small alphabets make ties,
+// shared values and corrected samples frequent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "block_loop_bench.h"
+#include "console_capture.h"
+#include "engine/group_scan.h"
+#include "engine/vote.h"
+#include "support/run_values.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// One group through both votes.
+
+constexpr size_t group_block = 48;  // room for a group at 0..32 and the neighbours of its samples
+
+/// Blocks of every input and a hit table, voted twice from the same starting point.
+struct vote_pair {
+    std::vector<std::vector<uint8_t>> blocks;
+    std::vector<const uint8_t*> pointers;
+    std::vector<uint64_t> hits_before;
+
+    /// What one vote did.
+    struct outcome {
+        std::vector<uint8_t> output;
+        std::wstring symbols;
+        std::vector<uint64_t> hits;
+        uint64_t error_bytes = 0;
+        std::wstring text;
+    };
+
+    outcome run(void (*vote)(vote_context&), uint64_t pos, uint64_t prefix_last,
+                uint64_t block_len, uint64_t errors_before) const {
+        outcome o;
+        o.output.assign(group_block, 0xEE);
+        uint64_t hits[384];
+        uint64_t agree[384];
+        for (size_t k = 0; k < blocks.size(); ++k) hits[k] = hits_before[k];
+        vote_context ctx{blocks.size(), pointers.data(), o.output.data(), pos, prefix_last,
+                         block_len, hits, agree, errors_before};
+        {
+            console_capture cap;
+            vote(ctx);
+            o.symbols = cap.progress;
+            o.text = cap.text;
+        }
+        o.hits.assign(hits, hits + blocks.size());
+        o.error_bytes = ctx.error_bytes;
+        return o;
+    }
+};
+
+/// Random groups for the votes: values from a small alphabet, sometimes input 0's group copied
+/// into the inputs after it as the block loop's prefix, and hit scores with ties.
+class random_groups {
+public:
+    explicit random_groups(uint64_t seed) : rng_(seed) {}
+
+    /// Fills `pair` with `count` inputs; returns false when the group is equal in all of them.
+    /// `prefix_last` is what the block loop computes, or any candidate when `any_prefix`.
+    bool fill(vote_pair& pair, size_t count, bool samples, uint64_t pos, bool any_prefix,
+              uint64_t& prefix_last) {
+        pair.blocks.assign(count, std::vector<uint8_t>(group_block));
+        pair.pointers.clear();
+        pair.hits_before.assign(count, 0);
+        const unsigned alphabet = pick_alphabet();
+        // Samples near one base value, so that many lie within 1 of their neighbours' average.
+        const uint32_t base = static_cast<uint32_t>(rng_() % 65536);
+        for (size_t k = 0; k < count; ++k) {
+            auto& b = pair.blocks[k];
+            if (samples) {
+                for (size_t o = 0; o < group_block; o += 2) {
+                    const uint32_t v = (base + rng_() % alphabet) & 0xFFFF;
+                    b[o] = static_cast<uint8_t>(v);
+                    b[o + 1] = static_cast<uint8_t>(v >> 8);
+                }
+            } else {
+                for (auto& byte : b) byte = static_cast<uint8_t>('a' + rng_() % alphabet);
+            }
+            pair.hits_before[k] = rng_() % 4;
+        }
+        const size_t copies = rng_() % 4 == 0 ? rng_() % count : rng_() % 3;
+        for (size_t k = 1; k <= copies && k < count; ++k) {
+            std::memcpy(pair.blocks[k].data() + pos, pair.blocks[0].data() + pos, 8);
+        }
+        for (auto& b : pair.blocks) pair.pointers.push_back(b.data());
+        size_t j = 1;
+        while (j < count && std::memcmp(pair.blocks[j].data() + pos, pair.blocks[0].data() + pos, 8) == 0) {
+            ++j;
+        }
+        if (j == count) return false;
+        prefix_last = any_prefix ? rng_() % (count - 1) : j - 1;
+        return true;
+    }
+
+    uint64_t below(uint64_t n) { return rng_() % n; }
+
+private:
+    unsigned pick_alphabet() {
+        switch (rng_() % 6) {
+            case 0: return 1 + static_cast<unsigned>(rng_() % 2);
+            case 1: return 256;
+            default: return 2 + static_cast<unsigned>(rng_() % 4);
+        }
+    }
+
+    std::mt19937_64 rng_;
+};
+
+void expect_same(const vote_pair::outcome& fast, const vote_pair::outcome& plain,
+                 const std::string& where) {
+    ASSERT_EQ(fast.output, plain.output) << where;
+    ASSERT_EQ(fast.symbols, plain.symbols) << where;
+    ASSERT_EQ(fast.hits, plain.hits) << where;
+    ASSERT_EQ(fast.error_bytes, plain.error_bytes) << where;
+    ASSERT_EQ(fast.text, plain.text) << where;
+}
+
+struct vote_kind {
+    const char* name;
+    bool samples;
+    void (*fast)(vote_context&);
+    void (*plain)(vote_context&);
+};
+
+void PrintTo(const vote_kind& kind, std::ostream* os) { *os << kind.name; }
+
+class VoteDifferential : public testing::TestWithParam<vote_kind> {};
+
+TEST_P(VoteDifferential, CountingVoteDecidesAsThePairwiseProcedure) {
+    const vote_kind& kind = GetParam();
+    random_groups groups(kind.samples ? 77 : 78);
+    int voted = 0;
+    for (int round = 0; round < 30000; ++round) {
+        // Mostly few inputs, where the rules' corner cases are dense; now and then many.
+        const size_t count = round % 50 == 0 ? 3 + groups.below(382) : 3 + groups.below(14);
+        const uint64_t pos = 8 * groups.below(5);
+        const bool any_prefix = groups.below(4) == 0;
+        // block_len past the group (pos < block_len, as the block loop has it), often close
+        // to the group's samples so that the last ones are not tested.
+        const uint64_t block_len = groups.below(2) == 0 ? pos + 1 + groups.below(12)
+                                                        : pos + 1 + groups.below(group_block - pos);
+        vote_pair pair;
+        uint64_t prefix_last = 0;
+        if (!groups.fill(pair, count, kind.samples, pos, any_prefix, prefix_last)) continue;
+        const uint64_t errors_before = groups.below(1000);
+        const std::string where = "round " + std::to_string(round) + ", " +
+                                  std::to_string(count) + " inputs, prefix_last " +
+                                  std::to_string(prefix_last) + ", pos " + std::to_string(pos) +
+                                  ", block_len " + std::to_string(block_len);
+        expect_same(pair.run(kind.fast, pos, prefix_last, block_len, errors_before),
+                    pair.run(kind.plain, pos, prefix_last, block_len, errors_before), where);
+        ++voted;
+    }
+    EXPECT_GT(voted, 20000);
+}
+
+TEST_P(VoteDifferential, AllDifferentValuesAmongManyInputs) {
+    // Every input its own value (as far as the values go): the best-scored input decides,
+    // and input numbers with several digits are shown.
+    const vote_kind& kind = GetParam();
+    std::mt19937_64 rng(9);
+    for (size_t count : {3u, 40u, 255u, 256u, 384u}) {
+        vote_pair pair;
+        pair.blocks.assign(count, std::vector<uint8_t>(group_block));
+        for (size_t k = 0; k < count; ++k) {
+            for (size_t o = 0; o < group_block; ++o) {
+                pair.blocks[k][o] = static_cast<uint8_t>(o % 2 == 0 ? k * 7 + o : 0x55 ^ k);
+            }
+            pair.hits_before.push_back(rng() % 3);
+        }
+        for (auto& b : pair.blocks) pair.pointers.push_back(b.data());
+        expect_same(pair.run(kind.fast, 16, 0, group_block, 0),
+                    pair.run(kind.plain, 16, 0, group_block, 0), std::to_string(count));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Votes, VoteDifferential,
+                         testing::Values(vote_kind{"bytes", false, vote_bytes, vote_bytes_reference},
+                                         vote_kind{"samples", true, vote_samples,
+                                                   vote_samples_reference}),
+                         [](const testing::TestParamInfo<vote_kind>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// The chunk scanners against a group-by-group comparison.
+
+struct scanner_kind {
+    const char* name;
+    chunk_scanner scan;
+    bool runs_here;
+};
+
+void PrintTo(const scanner_kind& kind, std::ostream* os) { *os << kind.name; }
+
+class ChunkScanner : public testing::TestWithParam<scanner_kind> {};
+
+TEST_P(ChunkScanner, MarksExactlyTheDifferingGroupsAndCopiesInputZero) {
+    const scanner_kind& kind = GetParam();
+    if (!kind.runs_here) GTEST_SKIP() << "this processor lacks " << kind.name;
+    std::mt19937_64 rng(31);
+    for (int round = 0; round < 3000; ++round) {
+        const size_t count = round % 20 == 0 ? 2 + rng() % 383 : 2 + rng() % 20;
+        const uint64_t groups = rng() % 3 == 0 ? 1 + rng() % 9 : 1 + rng() % scan_chunk_groups;
+        // An offset that is a multiple of 8 but not of 32, now and then, as for a chunk after
+        // an odd number of groups.
+        const uint64_t pos = 8 * (rng() % 5);
+        const size_t bytes = pos + groups * 8;
+        const uint8_t fill = static_cast<uint8_t>(rng());
+        std::vector<std::vector<uint8_t>> blocks(count, std::vector<uint8_t>(bytes, fill));
+        for (size_t o = 0; o < bytes; ++o) {
+            const uint8_t v = static_cast<uint8_t>(rng());
+            for (auto& b : blocks) b[o] = v;
+        }
+        // Differences: none, a few, or many; in any input, any byte of a group.
+        const uint64_t changes = rng() % 4 == 0 ? 0 : rng() % 3 == 0 ? rng() % (groups * 2) : 1 + rng() % 3;
+        for (uint64_t c = 0; c < changes; ++c) {
+            const size_t k = rng() % count;
+            blocks[k][pos + rng() % (groups * 8)] ^= static_cast<uint8_t>(1 + rng() % 255);
+        }
+        std::vector<const uint8_t*> pointers;
+        for (auto& b : blocks) pointers.push_back(b.data());
+
+        uint64_t expected[4] = {};
+        bool expected_any = false;
+        for (uint64_t g = 0; g < groups; ++g) {
+            for (size_t k = 1; k < count; ++k) {
+                if (std::memcmp(blocks[k].data() + pos + 8 * g, blocks[0].data() + pos + 8 * g, 8) != 0) {
+                    expected[g / 64] |= uint64_t{1} << (g % 64);
+                    expected_any = true;
+                    break;
+                }
+            }
+        }
+
+        std::vector<uint8_t> output(bytes + 8, 0xEE);
+        uint64_t differing[4] = {9, 9, 9, 9};
+        const bool any = kind.scan(pointers.data(), count, output.data(), pos, groups, differing);
+        const std::string where = "round " + std::to_string(round);
+        ASSERT_EQ(any, expected_any) << where;
+        for (int w = 0; w < 4; ++w) ASSERT_EQ(differing[w], expected[w]) << where << " word " << w;
+        ASSERT_EQ(std::memcmp(output.data() + pos, blocks[0].data() + pos, groups * 8), 0) << where;
+        for (size_t o = 0; o < pos; ++o) ASSERT_EQ(output[o], 0xEE) << where;
+        for (size_t o = bytes; o < output.size(); ++o) ASSERT_EQ(output[o], 0xEE) << where;
+
+        // Without an output the same groups are marked.
+        uint64_t again[4] = {9, 9, 9, 9};
+        ASSERT_EQ(kind.scan(pointers.data(), count, nullptr, pos, groups, again), expected_any);
+        for (int w = 0; w < 4; ++w) ASSERT_EQ(again[w], expected[w]) << where;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scanners, ChunkScanner,
+    testing::Values(scanner_kind{"portable", scan_chunk_portable, true},
+                    scanner_kind{"avx2", scan_chunk_avx2,
+                                 static_cast<bool>(__builtin_cpu_supports("avx2"))}),
+    [](const testing::TestParamInfo<scanner_kind>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Whole runs of restore_blocks against a block loop written out group by group with the
+// pairwise votes.
+
+constexpr uint64_t small_block = 4096;
+
+/// What the plain loop printed, decided and counted.
+struct plain_run {
+    std::string output;
+    std::wstring progress;
+    std::vector<uint64_t> hits;
+    uint64_t error_bytes = 0;
+};
+
+uint64_t group_at(const std::vector<uint8_t>& block, uint64_t pos) {
+    uint64_t v;
+    std::memcpy(&v, block.data() + pos, sizeof v);
+    return v;
+}
+
+plain_run plain_restore(const std::vector<std::string>& inputs, uint64_t block_size) {
+    plain_run run;
+    const size_t count = inputs.size();
+    std::vector<std::vector<uint8_t>> blocks(count, std::vector<uint8_t>(block_size, 0xA5));
+    std::vector<const uint8_t*> pointers;
+    for (auto& b : blocks) pointers.push_back(b.data());
+    std::vector<uint8_t> out(block_size, 0xA5);
+    uint64_t hits[384] = {};
+    uint64_t agree[384] = {};
+    vote_context ctx{count, pointers.data(), out.data(), 0, 0, 0, hits, agree, 0};
+    const uint64_t per_line = 80 / (count + 1);
+    uint64_t column = 0;
+    console_capture cap;
+    err_printf(L"processing:\n");
+    for (uint64_t offset = 0;; offset += block_size) {
+        uint64_t block_len = block_size;
+        for (size_t i = 0; i < count; ++i) {
+            const uint64_t size = inputs[i].size();
+            const uint64_t got = offset < size ? std::min<uint64_t>(block_size, size - offset) : 0;
+            std::memcpy(blocks[i].data(), inputs[i].data() + offset, got);
+            if (got > 0 && got < block_size) std::memset(blocks[i].data() + got, 0, block_size - got);
+            block_len = std::min(block_len, got);
+            err_symbol(L'.');
+        }
+        bool clean = true;
+        for (uint64_t pos = 0; pos < block_len; pos += 8) {
+            size_t j = 1;
+            while (j < count && group_at(blocks[j], pos) == group_at(blocks[0], pos)) ++j;
+            if (j == count) {
+                std::memcpy(out.data() + pos, blocks[0].data() + pos, 8);
+                continue;
+            }
+            if (clean) err_printf(L"<\n");
+            clean = false;
+            ctx.pos = pos;
+            ctx.prefix_last = j - 1;
+            ctx.block_len = block_len;
+            (sample_mode ? vote_samples_reference : vote_bytes_reference)(ctx);
+        }
+        run.output.append(reinterpret_cast<const char*>(out.data()), block_len);
+        if (clean) {
+            err_symbol(L'|');
+            if (++column >= per_line) {
+                column = 0;
+                err_symbol(L'\n');
+            }
+        } else {
+            err_printf(L"\n\n");
+            column = 0;
+        }
+        if (block_len == 0) break;
+    }
+    err_symbol(L'\n');
+    run.progress = cap.progress;
+    run.hits.assign(hits, hits + count);
+    run.error_bytes = ctx.error_bytes;
+    return run;
+}
+
+class sample_mode_set {
+public:
+    explicit sample_mode_set(bool on) { sample_mode = on; }
+    ~sample_mode_set() { sample_mode = false; }
+};
+
+TEST(BlockLoopDifferential, RestoreBlocksDecidesAsThePlainLoop) {
+    std::mt19937_64 rng(5);
+    for (int round = 0; round < 24; ++round) {
+        const bool samples = round % 2 == 1;
+        sample_mode_set mode(samples);
+        const size_t count = round % 8 == 7 ? 60 + rng() % 40 : 3 + rng() % 8;
+        // Lengths around whole blocks, groups and samples.
+        const size_t length = small_block * (rng() % 3) + rng() % (small_block + 20);
+        std::string base(length, '\0');
+        // Audio-like samples of one small range: interpolated-looking samples are common.
+        for (size_t o = 0; o < length; ++o) base[o] = static_cast<char>(o % 2 == 0 ? rng() % 4 : 0x40);
+        std::vector<std::string> inputs(count, base);
+        // Sparse damage in some rounds, dense damage in a stretch in others.
+        const bool dense = rng() % 2 == 0;
+        for (auto& in : inputs) {
+            const size_t damaged = length == 0 ? 0 : dense ? length / 3 : rng() % 6;
+            const size_t start = dense && length > 0 ? rng() % length : 0;
+            for (size_t d = 0; d < damaged; ++d) {
+                const size_t at = dense ? (start + d) % length : rng() % length;
+                in[at] = static_cast<char>(rng() % (dense ? 3 : 256));
+            }
+        }
+        // Now and then one input ends early.
+        if (rng() % 4 == 0 && length > 10) inputs[rng() % count].resize(length - 1 - rng() % 10);
+
+        plain_run plain = plain_restore(inputs, small_block);
+        block_loop_bench bench;
+        loop_result fast = bench.run(inputs, small_block);
+        const std::string where = "round " + std::to_string(round) + ", " + std::to_string(count) +
+                                  " inputs, " + std::to_string(length) + " bytes";
+        ASSERT_EQ(fast.output, plain.output) << where;
+        ASSERT_EQ(fast.progress, plain.progress) << where;
+        ASSERT_EQ(fast.text, hit_table(plain.hits)) << where;
+        ASSERT_EQ(fast.error_bytes, plain.error_bytes) << where;
+    }
+}
+
+}  // namespace

@@ -77,6 +77,19 @@ typedef struct _WIN32_FIND_DATAW {
     WCHAR cAlternateFileName[14];
 } WIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
 
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
 typedef struct _SYSTEM_INFO {
     WORD wProcessorArchitecture;
     WORD wReserved;
@@ -230,6 +243,8 @@ BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
 BOOL WINAPI SetEndOfFile(HANDLE hFile);
 BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 DWORD WINAPI GetFileType(HANDLE hFile);
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
+                                       LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
 BOOL WINAPI SetStdHandle(DWORD nStdHandle, HANDLE hHandle);

@@ -34,6 +34,21 @@ uint64_t load_group(const uint8_t* p) {
     return v;
 }
 
+/// Returns the first input whose group at `pos` differs from input 0's; the caller knows that
+/// there is one. Eight inputs are compared at a time, so that where the first difference lies
+/// costs no mispredicted branch within each eight.
+uint64_t first_differing_input(const uint8_t* const* inputs, uint64_t count, uint64_t pos) {
+    const uint64_t first = load_group(inputs[0] + pos);
+    for (uint64_t j0 = 1;; j0 += 8) {
+        const uint64_t n = count - j0 < 8 ? count - j0 : 8;
+        unsigned differs = 0;
+        for (uint64_t j = 0; j < n; ++j) {
+            differs |= static_cast<unsigned>(load_group(inputs[j0 + j] + pos) != first) << j;
+        }
+        if (differs != 0) return j0 + static_cast<uint64_t>(std::countr_zero(differs));
+    }
+}
+
 /// Writes the last, shorter block through a buffered handle on the same file, at the
 /// unbuffered handle's position, since an unbuffered handle refuses lengths that are not whole
 /// sectors. Returns true when the block was written; false leaves h_out.write_error as it was.
@@ -180,10 +195,7 @@ uint64_t restore_blocks(uint64_t input_count, K_FILE* h_files, K_FILE& h_out,
                 for (uint64_t w = 0; w < 4; ++w) {
                     for (uint64_t bits = differing[w]; bits != 0; bits &= bits - 1) {
                         const uint64_t pos = (chunk + 64 * w + std::countr_zero(bits)) * 8;
-                        // The first input whose group differs from input 0's; there is one.
-                        const uint64_t first = load_group(input_buffers[0] + pos);
-                        uint64_t j = 1;
-                        while (load_group(input_buffers[j] + pos) == first) ++j;
+                        const uint64_t j = first_differing_input(input_buffers, input_count, pos);
                         if (block_clean) err_printf(L"<\n");
                         block_clean = false;
                         group.pos = pos;

@@ -5,8 +5,12 @@
 // them its running count, and the first candidate starts from prefix_last, since the inputs
 // before it hold the same group. Every input from prefix_last on thus ends with the number of
 // other inputs from prefix_last on that hold its byte, plus prefix_last for the holders of the
-// first candidate's byte; the inputs before prefix_last take the first candidate's count. One
-// table of holders per byte value gives all of these in time linear in the number of inputs.
+// first candidate's byte; the inputs before prefix_last take the first candidate's count.
+//
+// Damage is usually sparse: most inputs hold the first candidate's whole group. Those are
+// counted at once; only the inputs that deviate from it go through a table of holders per byte
+// value, so that a position costs a pass over the deviating inputs and the hit updates.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -17,7 +21,7 @@ namespace {
 
 constexpr uint64_t max_inputs = 384;
 
-// Holders per byte value from the first candidate on; all zero between positions.
+// Holders per byte value among the deviating inputs; all zero between positions.
 uint16_t holders[256];
 
 /// Returns the 8 bytes at `p` as one little-endian value.
@@ -43,45 +47,68 @@ void vote_bytes(vote_context& ctx) {
     const uint64_t first = ctx.prefix_last;  // the first candidate
     uint64_t* hits = ctx.hits;
 
-    // Every input's group once; a byte position where all of them, from the first candidate
-    // on, hold the first candidate's byte is ended by that candidate's scan.
-    uint64_t groups[max_inputs];
+    // The inputs after the first candidate whose group deviates from its group, in input
+    // order, with their group.
     const uint64_t lead = load_group(ctx.inputs[first] + ctx.pos);
+    uint16_t deviant[max_inputs];
+    uint64_t deviant_group[max_inputs];
+    uint64_t deviants = 0;
     uint64_t differing = 0;
-    for (uint64_t k = first; k < count; ++k) {
-        groups[k] = load_group(ctx.inputs[k] + ctx.pos);
-        differing |= groups[k] ^ lead;
+    for (uint64_t k = first + 1; k < count; ++k) {
+        const uint64_t g = load_group(ctx.inputs[k] + ctx.pos);
+        deviant[deviants] = static_cast<uint16_t>(k);
+        deviant_group[deviants] = g;
+        deviants += g != lead ? 1 : 0;
+        differing |= g ^ lead;
     }
 
-    for (unsigned b = 0; b < 8; ++b) {
-        const uint64_t p = ctx.pos + b;
-        const unsigned shift = 8 * b;
+    // A position where every input from the first candidate on holds its byte is ended by the
+    // first candidate's scan, which writes that byte.
+    std::memcpy(ctx.output + ctx.pos, &lead, sizeof lead);
+
+    // One bit per byte position (the lowest bit of its byte) where some input deviates.
+    uint64_t positions = differing;
+    positions |= positions >> 4;
+    positions |= positions >> 2;
+    positions |= positions >> 1;
+    positions &= 0x0101010101010101u;
+    for (; positions != 0; positions &= positions - 1) {
+        const unsigned shift = static_cast<unsigned>(std::countr_zero(positions));
+        const uint64_t p = ctx.pos + shift / 8;
         const unsigned lead_byte = static_cast<unsigned>(lead >> shift) & 0xFF;
-        if (((differing >> shift) & 0xFF) == 0) {
-            ctx.output[p] = static_cast<uint8_t>(lead_byte);
-            continue;
+
+        // Holders of the first candidate's byte from it on, and of every other byte.
+        uint64_t lead_holders = count - first;
+        for (uint64_t d = 0; d < deviants; ++d) {
+            const unsigned v = static_cast<unsigned>(deviant_group[d] >> shift) & 0xFF;
+            if (v == lead_byte) continue;
+            --lead_holders;
+            ++holders[v];
         }
 
-        for (uint64_t k = first; k < count; ++k) ++holders[(groups[k] >> shift) & 0xFF];
-        // The first candidate starts out agreeing with the inputs before it.
-        holders[lead_byte] = static_cast<uint16_t>(holders[lead_byte] + first);
-
         ctx.error_bytes += 1;
-        const uint64_t lead_agree = holders[lead_byte] - 1u;
-        for (uint64_t k = 0; k < first; ++k) hits[k] += lead_agree;
+        // Every input that holds the first candidate's byte, and every input before it,
+        // gains the first candidate's count; the others are corrected below.
+        const uint64_t lead_agree = lead_holders - 1 + first;
+        for (uint64_t k = 0; k < count; ++k) hits[k] += lead_agree;
         // The lowest input with the greatest count. Input 0 holds the first candidate's count
         // (it is the first candidate, or one of the inputs before it), so it starts as best.
         uint64_t best = 0;
         uint64_t most = lead_agree;
-        for (uint64_t k = first; k < count; ++k) {
-            const uint64_t agree = holders[(groups[k] >> shift) & 0xFF] - 1u;
-            hits[k] += agree;
+        for (uint64_t d = 0; d < deviants; ++d) {
+            const unsigned v = static_cast<unsigned>(deviant_group[d] >> shift) & 0xFF;
+            if (v == lead_byte) continue;
+            const uint64_t agree = holders[v] - 1u;
+            const uint64_t k = deviant[d];
+            hits[k] = hits[k] - lead_agree + agree;
             if (agree > most) {
                 most = agree;
                 best = k;
             }
         }
-        for (uint64_t k = first; k < count; ++k) holders[(groups[k] >> shift) & 0xFF] = 0;
+        for (uint64_t d = 0; d < deviants; ++d) {
+            holders[(deviant_group[d] >> shift) & 0xFF] = 0;
+        }
 
         if (most > 0) {
             err_symbol(L'#');

@@ -77,13 +77,25 @@ void vote_samples(vote_context& ctx) {
     const uint64_t last_candidate = count - 2;
     uint64_t* hits = ctx.hits;
 
-    uint64_t groups[max_inputs];
+    // The inputs after the first candidate whose group deviates from its group, in input
+    // order, with their group.
     const uint64_t lead = load_group(ctx.inputs[first] + ctx.pos);
+    uint16_t deviant[max_inputs + 1];
+    uint64_t deviant_group[max_inputs];
+    uint64_t deviants = 0;
     uint64_t differing = 0;
-    for (uint64_t k = first; k < count; ++k) {
-        groups[k] = load_group(ctx.inputs[k] + ctx.pos);
-        differing |= groups[k] ^ lead;
+    for (uint64_t k = first + 1; k < count; ++k) {
+        const uint64_t g = load_group(ctx.inputs[k] + ctx.pos);
+        deviant[deviants] = static_cast<uint16_t>(k);
+        deviant_group[deviants] = g;
+        deviants += g != lead ? 1 : 0;
+        differing |= g ^ lead;
     }
+    deviant[deviants] = static_cast<uint16_t>(count);  // past the last input: ends the merge
+
+    // A sample that every input from the first candidate on holds is written as it is; the
+    // votes below overwrite the others.
+    std::memcpy(ctx.output + ctx.pos, &lead, sizeof lead);
 
     // Per input from the first candidate on, at the current position.
     uint16_t input_class[max_inputs];
@@ -93,39 +105,51 @@ void vote_samples(vote_context& ctx) {
     for (unsigned s = 0; s < 4; ++s) {
         const uint64_t p = ctx.pos + 2 * s;
         const unsigned shift = 16 * s;
+        const uint32_t lead_sample = static_cast<uint32_t>(lead >> shift) & 0xFFFF;
         // The first sample of a block has its previous neighbour in the previous block, and
         // samples from block_len - 2 on (unsigned, as the comparison is made) are not tested.
         const bool tested = p != 0 && p < ctx.block_len - 2;
 
         if (((differing >> shift) & 0xFFFF) == 0) {
-            // Every input from the first candidate on holds the same sample: the first
-            // candidate that is not skipped ends the position, after a blank for each skipped
-            // one before it.
-            const uint32_t v = static_cast<uint32_t>(lead >> shift) & 0xFFFF;
+            // The first candidate that is not skipped ends the position, after a blank for
+            // each skipped one before it.
             if (tested) {
-                for (uint64_t c = first; c <= last_candidate && is_corrected(ctx.inputs[c], p, v);
-                     ++c) {
+                for (uint64_t c = first;
+                     c <= last_candidate && is_corrected(ctx.inputs[c], p, lead_sample); ++c) {
                     err_symbol(L' ');
                 }
             }
-            store_sample(ctx.output, p, v);
             continue;
         }
 
-        // Group the inputs from the first candidate on by sample value, in input order.
-        uint64_t classes = 0;
+        // Class 1 holds the first candidate's sample; the others are numbered through the
+        // table in the order of their first holder. Ranks count the holders of a class.
+        uint64_t classes = 1;
+        uint16_t lead_holders = 0;
+        class_first_scanner[1] = 0;
         uint64_t first_scanner = count;  // none yet
+        uint64_t next = 0;               // the next deviant input in the merge
         for (uint64_t k = first; k < count; ++k) {
-            const uint32_t v = static_cast<uint32_t>(groups[k] >> shift) & 0xFFFF;
-            uint16_t id = class_of_value[v];
-            if (id == 0) {
-                id = static_cast<uint16_t>(++classes);
-                class_of_value[v] = id;
-                class_value[id] = static_cast<uint16_t>(v);
-                class_holders[id] = 0;
-                class_first_scanner[id] = 0;
+            uint32_t v = lead_sample;
+            uint16_t id = 1;
+            uint16_t rank;
+            if (k == deviant[next]) {
+                v = static_cast<uint32_t>(deviant_group[next] >> shift) & 0xFFFF;
+                ++next;
             }
-            const uint16_t rank = ++class_holders[id];
+            if (v == lead_sample) {
+                rank = ++lead_holders;
+            } else {
+                id = class_of_value[v];
+                if (id == 0) {
+                    id = static_cast<uint16_t>(++classes);
+                    class_of_value[v] = id;
+                    class_value[id] = static_cast<uint16_t>(v);
+                    class_holders[id] = 0;
+                    class_first_scanner[id] = 0;
+                }
+                rank = ++class_holders[id];
+            }
             const bool scanning =
                 k <= last_candidate && !(tested && is_corrected(ctx.inputs[k], p, v));
             input_class[k] = id;
@@ -136,21 +160,20 @@ void vote_samples(vote_context& ctx) {
                 if (first_scanner == count) first_scanner = k;
             }
         }
+        class_holders[1] = lead_holders;
 
         if (first_scanner == count) {
             // Every candidate was skipped: nothing was compared, so the last one looked at is
             // taken.
             for (uint64_t c = first; c <= last_candidate; ++c) err_symbol(L' ');
-            store_sample(ctx.output, p,
-                         static_cast<uint32_t>(groups[last_candidate] >> shift) & 0xFFFF);
+            store_sample(ctx.output, p, sample_at(ctx.inputs[last_candidate], p));
         } else if (uint64_t{class_holders[input_class[first_scanner]]} -
                        input_rank[first_scanner] ==
                    count - 1 - first_scanner) {
             // The first candidate that scans finds every later input holding its sample: it
             // is written without hits, whatever the skipped candidates before it hold.
             for (uint64_t c = first; c < first_scanner; ++c) err_symbol(L' ');
-            store_sample(ctx.output, p,
-                         static_cast<uint32_t>(groups[first_scanner] >> shift) & 0xFFFF);
+            store_sample(ctx.output, p, sample_at(ctx.inputs[first_scanner], p));
         } else {
             for (uint64_t c = first; c <= last_candidate; ++c) {
                 if (!scans[c]) err_symbol(L' ');
@@ -192,6 +215,6 @@ void vote_samples(vote_context& ctx) {
             store_sample(ctx.output, p, sample_at(ctx.inputs[best], p));
         }
 
-        for (uint64_t id = 1; id <= classes; ++id) class_of_value[class_value[id]] = 0;
+        for (uint64_t id = 2; id <= classes; ++id) class_of_value[class_value[id]] = 0;
     }
 }

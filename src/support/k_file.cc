@@ -38,6 +38,11 @@ void report_open_failure(uint32_t code, const wchar_t* name) {
     report_error_inline(code, L")");
 }
 
+/// True for handles whose reads may stop short of the length asked for before the input
+/// ends. Files on disk return whole lengths until their end, and are read as before: a second
+/// read after a short one would even fail on an unbuffered handle (an unaligned position).
+bool reads_may_stop_short(HANDLE handle) { return GetFileType(handle) != FILE_TYPE_DISK; }
+
 }  // namespace
 
 K_FILE::~K_FILE() {
@@ -46,11 +51,13 @@ K_FILE::~K_FILE() {
     is_open = false;
     error = 0;
     write_error = 0;
+    short_reads = false;
 }
 
 uint32_t K_FILE::open(const wchar_t* name, uint32_t access, uint32_t disposition, uint32_t flags) {
     if (is_open) return wrong_state;
     const bool for_writing = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    const uint32_t first_disposition = disposition;
     DWORD err = 0;
     // Two attempts at most: a create that the system refuses for another reason than a missing
     // path is tried once more as an open of the existing file.
@@ -62,6 +69,7 @@ uint32_t K_FILE::open(const wchar_t* name, uint32_t access, uint32_t disposition
             handle = GetStdHandle(for_writing ? STD_OUTPUT_HANDLE : STD_INPUT_HANDLE);
             if (handle != INVALID_HANDLE_VALUE) {
                 is_open = true;
+                short_reads = reads_may_stop_short(handle);
                 if (for_writing) {
                     // Standard output now carries the data; the program's own text moves to
                     // standard error, for the process and for our console layer alike.
@@ -73,9 +81,21 @@ uint32_t K_FILE::open(const wchar_t* name, uint32_t access, uint32_t disposition
         }
         handle = CreateFileW(name, access, share_all, nullptr, disposition, flags, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
-            is_open = true;
             // Tells the caller whether an existing file was replaced (ERROR_ALREADY_EXISTS).
             if (disposition == CREATE_ALWAYS) error = GetLastError();
+            const bool is_disk = !reads_may_stop_short(handle);
+            if (disposition != first_disposition && is_disk && !SetEndOfFile(handle)) {
+                // The retry opened the existing file in place of a create, which would have
+                // emptied it. Emptied now, before anything is written, the file ends where the
+                // new data ends; a file that cannot be emptied is not written at all, since
+                // its old bytes beyond the new end would remain.
+                err = GetLastError();
+                CloseHandle(handle);
+                handle = INVALID_HANDLE_VALUE;
+                break;
+            }
+            is_open = true;
+            short_reads = !is_disk;
             return 0;
         }
         err = GetLastError();
@@ -91,13 +111,25 @@ uint32_t K_FILE::open(const wchar_t* name, uint32_t access, uint32_t disposition
 }
 
 bool K_FILE::read(void* buffer, uint32_t length, uint32_t* count) {
-    DWORD done = 0;
     *count = 0;
-    if (!ReadFile(handle, buffer, length, &done, nullptr)) {
-        error = GetLastError();
-        return false;
-    }
-    *count = done;
+    uint8_t* bytes = static_cast<uint8_t*>(buffer);
+    uint32_t total = 0;
+    // One read for a file on disk. A pipe or a device may deliver a block in pieces; the
+    // inputs stay in lock-step only when each pass gets a whole block from every input that
+    // has not ended, so such a handle is read until the block is full or the input ends.
+    do {
+        DWORD done = 0;
+        if (!ReadFile(handle, bytes + total, length - total, &done, nullptr)) {
+            const DWORD code = GetLastError();
+            // The end of a pipe whose writer has gone is a failure with this code on Windows.
+            if (short_reads && code == ERROR_BROKEN_PIPE) break;
+            error = code;
+            return false;
+        }
+        if (done == 0) break;
+        total += done;
+    } while (short_reads && total < length);
+    *count = total;
     return true;
 }
 
@@ -112,6 +144,7 @@ uint32_t K_FILE::write(const void* data, uint32_t length) {
 
 void K_FILE::release() {
     is_open = false;
+    short_reads = false;
     // No handle, nothing to close: keeps release safe on an empty object any number of times.
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     handle = INVALID_HANDLE_VALUE;

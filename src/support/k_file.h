@@ -13,17 +13,22 @@ public:
     uint32_t error = 0;
     /// Last error of write; 0 for none.
     uint32_t write_error = 0;
+    /// True when reads can return less than asked for before the end (pipes, character
+    /// devices); read() then fills the buffer until it is full or the input has ended.
+    bool short_reads = false;
 
     K_FILE() = default;
     K_FILE(const K_FILE&) = delete;
     K_FILE& operator=(const K_FILE&) = delete;
     ~K_FILE();
 
-    /// Opens `name` ("-", "con" and "CON" stand for the standard streams). Returns 0 when open,
-    /// 0xFFFFFFFF when already open, else the system error code (also left in `error`).
+    /// Opens `name` ("-", "con" and "CON" stand for the standard streams). A create that is
+    /// refused and retried as an open of the existing file empties that file. Returns 0 when
+    /// open, 0xFFFFFFFF when already open, else the system error code (also left in `error`).
     uint32_t open(const wchar_t* name, uint32_t access, uint32_t disposition, uint32_t flags);
-    /// Reads up to `length` bytes. Returns true with the count in *count (0 at the end), or
-    /// false with *count 0 and the code in `error`.
+    /// Reads up to `length` bytes (all of them unless the input ends first, when short_reads).
+    /// Returns true with the count in *count (0 at the end), or false with *count 0 and the code
+    /// in `error`.
     bool read(void* buffer, uint32_t length, uint32_t* count);
     /// Writes `length` bytes. Returns `length`, or 0xFFFFFFFF with the code in `write_error`.
     uint32_t write(const void* data, uint32_t length);

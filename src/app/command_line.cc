@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "app/pattern_directory.h"
 #include "support/console.h"
 #include "support/report_error.h"
 #include "support/run_values.h"
@@ -16,7 +17,12 @@ namespace {
 const wchar_t* const digest_switches[7] = {L"-md2",    L"-md4",    L"-md5",   L"-sha1",
                                            L"-sha256", L"-sha384", L"-sha512"};
 const wchar_t* const default_output_leaf = L"out.wav";
-const wchar_t* const skipped_format = L"[%ls]\n\t^ skipped: maximum input files allowed %u\n\n";
+// Names that do not fit their 1024-character buffers are left out whole, never cut short: a
+// cut name would open, or create, some other file.
+const wchar_t* const long_input_reason =
+    L"skipped: an input name must be shorter than 1024 characters";
+const wchar_t* const long_output_reason =
+    L"not used: an output name must be shorter than 1024 characters";
 
 /// One directory search: live only while one pattern is expanded.
 struct search_state {
@@ -45,26 +51,51 @@ int digest_switch_index(const wchar_t* arg) {
     return -1;
 }
 
-/// Copies `text` into a name buffer of name_chars characters, cut to fit with its terminator.
-void copy_name(wchar_t* slot, const wchar_t* text) {
-    wcsncpy(slot, text, name_chars - 1);
-    slot[name_chars - 1] = L'\0';
+/// Prints "[", the first `head_chars` characters of `head`, `tail` and "]" on the text stream,
+/// however long the name is.
+void print_bracketed_name(const wchar_t* head, size_t head_chars, const wchar_t* tail) {
+    console_write(console_text, L"[", 1);
+    console_write(console_text, head, head_chars);
+    console_write(console_text, tail, wcslen(tail));
+    console_write(console_text, L"]", 1);
 }
 
-/// Stores one more input name, or prints why it is dropped; false when the table is full.
-bool add_input(wchar_t (*input_names)[1024], uint64_t& input_count, const wchar_t* name) {
+/// Reports a name made of `head_chars` characters of `head` and `tail` that is too long to use.
+void report_long_name(const wchar_t* head, size_t head_chars, const wchar_t* tail,
+                      const wchar_t* reason) {
+    print_bracketed_name(head, head_chars, tail);
+    out_printf(L"\n   ^ %ls\n", reason);
+}
+
+/// Stores one more input name, the first `directory_chars` characters of `directory` followed
+/// by `name`, or prints why it is dropped. Returns false when the table is full.
+bool add_input(wchar_t (*input_names)[1024], uint64_t& input_count, const wchar_t* directory,
+               size_t directory_chars, const wchar_t* name) {
     if (input_count == max_inputs) {
-        out_printf(skipped_format, name, static_cast<unsigned>(max_inputs));
+        print_bracketed_name(directory, directory_chars, name);
+        out_printf(L"\n\t^ skipped: maximum input files allowed %u\n\n",
+                   static_cast<unsigned>(max_inputs));
         return false;
     }
-    copy_name(input_names[input_count], name);
+    const size_t name_length = wcslen(name);
+    if (directory_chars + name_length >= name_chars) {
+        report_long_name(directory, directory_chars, name, long_input_reason);
+        return true;
+    }
+    wchar_t* slot = input_names[input_count];
+    wmemcpy(slot, directory, directory_chars);
+    wmemcpy(slot + directory_chars, name, name_length);
+    slot[directory_chars + name_length] = L'\0';
     ++input_count;
     return true;
 }
 
 /// Adds the files that `pattern` matches, in the order the directory search returns them;
-/// directories and any "out.wav" are left out.
+/// directories and any "out.wav" are left out. The search reports bare names, so each gets the
+/// pattern's directory part in front: it then opens wherever the current directory is, and a
+/// first input found so takes the default output into the pattern's directory too.
 void expand_pattern(const wchar_t* pattern, wchar_t (*input_names)[1024], uint64_t& input_count) {
+    const size_t directory_chars = pattern_directory_chars(pattern);
     search_state search;
     memset(&search, 0, sizeof search);
     search.h_find = FindFirstFileW(pattern, &search.file_search_info);
@@ -79,7 +110,9 @@ void expand_pattern(const wchar_t* pattern, wchar_t (*input_names)[1024], uint64
         const bool is_directory = (match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (!is_directory && !equals_ignoring_case(match.cFileName, default_output_leaf)) {
             // A full table ends the pattern: its further matches would all be dropped too.
-            if (!add_input(input_names, input_count, match.cFileName)) break;
+            if (!add_input(input_names, input_count, pattern, directory_chars, match.cFileName)) {
+                break;
+            }
         }
         if (!FindNextFileW(search.h_find, &search.file_search_info)) {
             search.error = GetLastError();
@@ -94,15 +127,21 @@ void expand_pattern(const wchar_t* pattern, wchar_t (*input_names)[1024], uint64
 }
 
 /// Builds "out.wav" in the directory of `first_input` (the current directory when it has none).
+/// A name that would not fit is reported and the output name stays empty.
 void build_default_output(const wchar_t* first_input, wchar_t* output_name) {
     // The last separator of either kind ends the directory part.
     size_t directory_chars = 0;
     for (size_t i = 0; i < name_chars && first_input[i] != L'\0'; ++i) {
         if (first_input[i] == L'/' || first_input[i] == L'\\') directory_chars = i + 1;
     }
+    const size_t leaf_chars = wcslen(default_output_leaf);
+    if (directory_chars + leaf_chars >= name_chars) {
+        report_long_name(first_input, directory_chars, default_output_leaf, long_output_reason);
+        return;
+    }
     wmemcpy(output_name, first_input, directory_chars);
-    output_name[directory_chars] = L'\0';
-    wcsncat(output_name, default_output_leaf, name_chars - 1 - directory_chars);
+    wmemcpy(output_name + directory_chars, default_output_leaf, leaf_chars);
+    output_name[directory_chars + leaf_chars] = L'\0';
 }
 
 }  // namespace
@@ -132,10 +171,17 @@ int32_t parse_command_line(wchar_t (*input_names)[1024], uint64_t& input_count,
         } else if (wcscmp(arg, L"-o") == 0) {
             if (i + 1 >= argc) break;  // "-o" without a value has no effect
             ++i;                       // the value is taken as it is, even if it looks like a switch
-            copy_name(output_name, argv[i]);
             output_given = true;
+            // A name too long to use replaces an earlier one all the same: the last -o counts,
+            // and no other file is put in place of the one asked for.
+            output_name[0] = L'\0';
+            if (wcslen(argv[i]) < name_chars) {
+                wcscpy(output_name, argv[i]);
+            } else {
+                report_long_name(argv[i], 0, argv[i], long_output_reason);
+            }
         } else {
-            add_input(input_names, input_count, arg);
+            add_input(input_names, input_count, arg, 0, arg);
         }
     }
 

@@ -43,6 +43,20 @@ void report_open_failure(uint32_t code, const wchar_t* name) {
 /// read after a short one would even fail on an unbuffered handle (an unaligned position).
 bool reads_may_stop_short(HANDLE handle) { return GetFileType(handle) != FILE_TYPE_DISK; }
 
+/// Makes sure that a file opened to be created from scratch is empty. A retry opens the
+/// existing file without emptying it, and a file system may refuse to empty a file that it lets
+/// be created over (Wine reports success then). Emptied before anything is written, the file
+/// ends where the new data ends. Returns false, with the last error set, when the file holds
+/// bytes and cannot be emptied: it is not to be written at all, since its old bytes beyond the
+/// new end would remain.
+bool empty_file(HANDLE handle) {
+    LARGE_INTEGER size;
+    size.QuadPart = 0;
+    if (GetFileSizeEx(handle, &size) && size.QuadPart == 0) return true;
+    // The handle is at the start of the file, just opened.
+    return SetEndOfFile(handle) != FALSE;
+}
+
 }  // namespace
 
 K_FILE::~K_FILE() {
@@ -84,11 +98,7 @@ uint32_t K_FILE::open(const wchar_t* name, uint32_t access, uint32_t disposition
             // Tells the caller whether an existing file was replaced (ERROR_ALREADY_EXISTS).
             if (disposition == CREATE_ALWAYS) error = GetLastError();
             const bool is_disk = !reads_may_stop_short(handle);
-            if (disposition != first_disposition && is_disk && !SetEndOfFile(handle)) {
-                // The retry opened the existing file in place of a create, which would have
-                // emptied it. Emptied now, before anything is written, the file ends where the
-                // new data ends; a file that cannot be emptied is not written at all, since
-                // its old bytes beyond the new end would remain.
+            if (first_disposition == CREATE_ALWAYS && is_disk && !empty_file(handle)) {
                 err = GetLastError();
                 CloseHandle(handle);
                 handle = INVALID_HANDLE_VALUE;

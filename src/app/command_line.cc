@@ -23,6 +23,8 @@ const wchar_t* const long_input_reason =
     L"skipped: an input name must be shorter than 1024 characters";
 const wchar_t* const long_output_reason =
     L"not used: an output name must be shorter than 1024 characters";
+// No file has an empty name; the run ends before anything is created.
+const wchar_t* const empty_output_reason = L"not used: an output name cannot be empty";
 
 /// One directory search: live only while one pattern is expanded.
 struct search_state {
@@ -60,9 +62,9 @@ void print_bracketed_name(const wchar_t* head, size_t head_chars, const wchar_t*
     console_write(console_text, L"]", 1);
 }
 
-/// Reports a name made of `head_chars` characters of `head` and `tail` that is too long to use.
-void report_long_name(const wchar_t* head, size_t head_chars, const wchar_t* tail,
-                      const wchar_t* reason) {
+/// Reports a name made of `head_chars` characters of `head` and `tail` that cannot be used.
+void report_unusable_name(const wchar_t* head, size_t head_chars, const wchar_t* tail,
+                          const wchar_t* reason) {
     print_bracketed_name(head, head_chars, tail);
     out_printf(L"\n   ^ %ls\n", reason);
 }
@@ -79,7 +81,7 @@ bool add_input(wchar_t (*input_names)[1024], uint64_t& input_count, const wchar_
     }
     const size_t name_length = wcslen(name);
     if (directory_chars + name_length >= name_chars) {
-        report_long_name(directory, directory_chars, name, long_input_reason);
+        report_unusable_name(directory, directory_chars, name, long_input_reason);
         return true;
     }
     wchar_t* slot = input_names[input_count];
@@ -136,7 +138,7 @@ void build_default_output(const wchar_t* first_input, wchar_t* output_name) {
     }
     const size_t leaf_chars = wcslen(default_output_leaf);
     if (directory_chars + leaf_chars >= name_chars) {
-        report_long_name(first_input, directory_chars, default_output_leaf, long_output_reason);
+        report_unusable_name(first_input, directory_chars, default_output_leaf, long_output_reason);
         return;
     }
     wmemcpy(output_name, first_input, directory_chars);
@@ -175,10 +177,13 @@ int32_t parse_command_line(wchar_t (*input_names)[1024], uint64_t& input_count,
             // A name too long to use replaces an earlier one all the same: the last -o counts,
             // and no other file is put in place of the one asked for.
             output_name[0] = L'\0';
-            if (wcslen(argv[i]) < name_chars) {
+            const size_t length = wcslen(argv[i]);
+            if (length == 0) {
+                report_unusable_name(argv[i], 0, argv[i], empty_output_reason);
+            } else if (length < name_chars) {
                 wcscpy(output_name, argv[i]);
             } else {
-                report_long_name(argv[i], 0, argv[i], long_output_reason);
+                report_unusable_name(argv[i], 0, argv[i], long_output_reason);
             }
         } else {
             add_input(input_names, input_count, arg, 0, arg);

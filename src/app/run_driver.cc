@@ -9,6 +9,7 @@
 #include <new>
 
 #include "app/command_line.h"
+#include "app/run_refusals.h"
 #include "engine/block_loop.h"
 #include "support/console.h"
 #include "support/k_crypt.h"
@@ -124,6 +125,16 @@ void print_summary(uint64_t ticks, int64_t elapsed_ns, uint64_t error_bytes) {
                static_cast<double>(disk_ticks) / rate, static_cast<double>(ticks) / rate);
 }
 
+/// True when a read or write failure stopped the block loop: it is recorded in the handle.
+/// (The end of a pipe is no failure and leaves no code.)
+bool transfer_failed(const run_objects& run) {
+    if (run.h_out->write_error != 0) return true;
+    for (uint64_t i = 0; i < run.input_count; ++i) {
+        if (run.h_files[i].error != 0) return true;
+    }
+    return false;
+}
+
 /// Runs the block loop once between two readings of both clocks, then prints the summary. Only
 /// the block loop lies inside the timed interval.
 void timed_run(run_objects& run, const K_RAM& arena) {
@@ -152,7 +163,8 @@ void pause_under_debugger() {
     console_read_char();
 }
 
-/// The run from the opens to the last release. Returns the exit status.
+/// The run from the opens to the last release. Returns the exit status: -1 also when the
+/// output did not open or a failure stopped the restore, so that a script can trust a 0.
 int32_t open_restore_release(run_objects& run) {
     lay_out_buffers(run);
     construct_handles(run);
@@ -160,7 +172,12 @@ int32_t open_restore_release(run_objects& run) {
     int32_t status = open_inputs(run);
     if (status == 0) {
         err_printf(L"\n");
-        if (run.h_out->is_open) timed_run(run, *run.arena);
+        if (!run.h_out->is_open) {
+            status = status_failed;
+        } else {
+            timed_run(run, *run.arena);
+            if (transfer_failed(run)) status = status_failed;
+        }
     }
     release_resources(run);
     pause_under_debugger();
@@ -179,6 +196,9 @@ int32_t run_driver(int32_t argc, wchar_t** argv) {
     int32_t status = status_failed;
     if (run.input_count < 3) {
         print_usage(argc > 0 ? argv[0] : L"tally");
+    } else if (refuse_run(input_names, run.input_count, output_name)) {
+        // Nothing has been created or opened; the report says why.
+        pause_under_debugger();
     } else {
         arena.allocate(run.input_count + 1);
         if (arena.base != nullptr) status = open_restore_release(run);

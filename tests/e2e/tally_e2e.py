@@ -84,6 +84,29 @@ def read(name):
         return f.read()
 
 
+# Inputs get this modification time before a run, long past, so that any write by the run
+# shows in the time even where the clock's granularity is coarse.
+INPUT_MTIME_NS = 978307200 * 10**9  # 2001-01-01
+
+
+def snapshot(names):
+    """Gives every named file the fixed past modification time; returns their bytes and times
+    for assert_unchanged."""
+    taken = {}
+    for name in names:
+        os.utime(name, ns=(INPUT_MTIME_NS, INPUT_MTIME_NS), follow_symlinks=False)
+        taken[name] = (read(name), os.lstat(name).st_mtime_ns)
+    return taken
+
+
+def assert_unchanged(taken):
+    """Every file of the snapshot still has its bytes and its modification time."""
+    for name, (data, mtime_ns) in taken.items():
+        assert os.path.lexists(name), "input %s is gone" % name
+        assert read(name) == data, "input %s was changed" % name
+        assert os.lstat(name).st_mtime_ns == mtime_ns, "input %s was written to" % name
+
+
 def listing(output, inputs, failed=None):
     """The open listing on standard error: the output "OK", the inputs "OK" up to `failed`,
     which is "FAIL"; the empty line follows only when every input opened."""

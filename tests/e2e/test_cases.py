@@ -12,6 +12,8 @@ A case file is a list of sections, each starting with a line "@@ <kind> [name]":
   output NAME     the expected content of a file after the run
   absent NAME     a file that must not exist after the run
 Lines before the first section are comments. A section's text runs up to the next section.
+Every file that a case creates and does not name in an output section is an input, and must be
+unchanged after the run: its bytes and its modification time.
 """
 import os
 import pathlib
@@ -19,7 +21,7 @@ import shlex
 
 import pytest
 
-from tally_e2e import read, write
+from tally_e2e import assert_unchanged, read, snapshot, write
 
 CASES = pathlib.Path(__file__).parent / "cases"
 UPDATE = os.environ.get("TALLY_E2E_UPDATE") == "1"
@@ -58,6 +60,9 @@ def test_case(tally, case):
         elif kind == "dir":
             os.makedirs(name, exist_ok=True)
 
+    outputs = {name for kind, name, _ in sections if kind == "output"}
+    inputs = snapshot(name for kind, name, _ in sections if kind == "file" and name not in outputs)
+
     result = tally.run(*args)
 
     actual = {"stdout": result.stdout, "stderr": result.stderr, "status": "%d\n" % result.status}
@@ -81,3 +86,4 @@ def test_case(tally, case):
         return
     for kind, name, body, got in mismatches:
         assert got == body, "%s %s differs" % (kind, name)
+    assert_unchanged(inputs)

@@ -5,49 +5,23 @@
 
 #include <windows.h>
 
-#include <bit>
 #include <cinttypes>
 #include <cstdint>
 #include <cstring>
 
-#include "engine/group_scan.h"
-#include "engine/vote.h"
+#include "engine/block_votes.h"
 #include "support/console.h"
 #include "support/report_error.h"
 #include "support/run_values.h"
 
 namespace {
 
-constexpr uint64_t max_inputs = 384;
 constexpr uint32_t write_failed = 0xFFFFFFFF;
 
 // The time-stamp counter at the last two phase boundaries: the start of the read phase (and
 // the end of the vote phase), and the end of the read phase.
 uint64_t first_mark = 0;
 uint64_t second_mark = 0;
-
-/// Returns the 8 bytes at `p` as one value; memcpy keeps the load free of aliasing and
-/// alignment assumptions and compiles to a single move.
-uint64_t load_group(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-/// Returns the first input whose group at `pos` differs from input 0's; the caller knows that
-/// there is one. Eight inputs are compared at a time, so that where the first difference lies
-/// costs no mispredicted branch within each eight.
-uint64_t first_differing_input(const uint8_t* const* inputs, uint64_t count, uint64_t pos) {
-    const uint64_t first = load_group(inputs[0] + pos);
-    for (uint64_t j0 = 1;; j0 += 8) {
-        const uint64_t n = count - j0 < 8 ? count - j0 : 8;
-        unsigned differs = 0;
-        for (uint64_t j = 0; j < n; ++j) {
-            differs |= static_cast<unsigned>(load_group(inputs[j0 + j] + pos) != first) << j;
-        }
-        if (differs != 0) return j0 + static_cast<uint64_t>(std::countr_zero(differs));
-    }
-}
 
 /// Writes the last, shorter block through a buffered handle on the same file, at the
 /// unbuffered handle's position, since an unbuffered handle refuses lengths that are not whole
@@ -119,19 +93,7 @@ uint64_t restore_blocks(uint64_t input_count, K_FILE* h_files, K_FILE& h_out,
                         uint8_t* output_buffer, uint8_t* const* input_buffers,
                         uint64_t block_size, const wchar_t (*input_names)[1024],
                         const wchar_t* output_name, K_CRYPT& digests) {
-    uint64_t hits[max_inputs];
-    uint64_t agree_count[max_inputs];
-    for (uint64_t i = 0; i < input_count; ++i) hits[i] = 0;
-
-    vote_context group{};
-    group.count = input_count;
-    group.inputs = input_buffers;
-    group.output = output_buffer;
-    group.hits = hits;
-    group.agree_count = agree_count;
-    group.error_bytes = 0;
-    void (*const vote)(vote_context&) = sample_mode ? vote_samples : vote_bytes;
-    const chunk_scanner scan = pick_chunk_scanner();
+    block_votes votes(input_count, input_buffers, output_buffer, sample_mode);
 
     // A clean block shows one dot per input and one bar; as many as fit in 80 columns share a
     // line.
@@ -169,42 +131,9 @@ uint64_t restore_blocks(uint64_t input_count, K_FILE* h_files, K_FILE& h_out,
         second_mark = ReadTimeStampCounter();
         disk_ticks += second_mark - first_mark;
 
-        // Vote phase: the chunk scanner marks the groups in which some input differs; only
-        // those are voted, position by position. The last group may reach past block_len;
-        // those bytes are voted but not written. Until the first difference the decided block
-        // is input 0's own, which is then written as it is; from the first difference on, the
-        // output buffer gets input 0's bytes and the votes' decisions.
+        // Vote phase: every group in which the inputs differ is voted.
         const uint8_t* decided = input_buffers[0];
-        if (!read_failed && block_len != 0) {
-            group.block_len = block_len;
-            const uint64_t groups = (block_len + 7) / 8;
-            uint8_t* copy_to = nullptr;
-            for (uint64_t chunk = 0; chunk < groups; chunk += scan_chunk_groups) {
-                const uint64_t in_chunk =
-                    groups - chunk < scan_chunk_groups ? groups - chunk : scan_chunk_groups;
-                uint64_t differing[4];
-                if (!scan(input_buffers, input_count, copy_to, chunk * 8, in_chunk, differing)) {
-                    continue;
-                }
-                if (copy_to == nullptr) {
-                    // The clean chunks before, and this one, which the scan did not copy.
-                    std::memcpy(output_buffer, input_buffers[0], (chunk + in_chunk) * 8);
-                    copy_to = output_buffer;
-                    decided = output_buffer;
-                }
-                for (uint64_t w = 0; w < 4; ++w) {
-                    for (uint64_t bits = differing[w]; bits != 0; bits &= bits - 1) {
-                        const uint64_t pos = (chunk + 64 * w + std::countr_zero(bits)) * 8;
-                        const uint64_t j = first_differing_input(input_buffers, input_count, pos);
-                        if (block_clean) err_printf(L"<\n");
-                        block_clean = false;
-                        group.pos = pos;
-                        group.prefix_last = j - 1;
-                        vote(group);
-                    }
-                }
-            }
-        }
+        if (!read_failed && block_len != 0) decided = votes.vote_block(block_len, block_clean);
         first_mark = ReadTimeStampCounter();
         cpu_ticks += first_mark - second_mark;
 
@@ -242,7 +171,7 @@ uint64_t restore_blocks(uint64_t input_count, K_FILE* h_files, K_FILE& h_out,
 
     err_symbol(L'\n');
     if (digests.initialized && digests.count != 0) digests.finish();
-    print_end_report(input_count, hits, input_names, output_name, digests);
+    print_end_report(input_count, votes.hits(), input_names, output_name, digests);
     console_flush();
-    return group.error_bytes;
+    return votes.error_bytes();
 }

@@ -1,26 +1,30 @@
 // Finding the 8-byte groups of a block in which the inputs differ, one chunk of groups at a
-// time, so that the common case (every input holds the same bytes) costs a few vector
-// operations per 32 bytes instead of a comparison and a copy per group.
+// time, with the inputs that differ in each: the common case (every input holds the same
+// bytes) costs a few vector operations per 32 bytes, and a vote needs to look only at the
+// inputs that deviate instead of at all of them.
 #pragma once
 
 #include <cstdint>
 
-/// Groups per chunk: one chunk's differing groups fit in four 64-bit words, and the chunk of
-/// every input (2 KiB each) stays in the cache while the votes read its differing groups.
-constexpr uint64_t scan_chunk_groups = 256;
+/// Most inputs a run has.
+constexpr uint64_t scan_max_inputs = 384;
+/// Groups per chunk: one 64-bit word per input marks the groups in which it differs.
+constexpr uint64_t scan_chunk_groups = 64;
 
 /// Copies `groups` (1 to scan_chunk_groups) groups at byte offset `pos` of input 0's block to
-/// the same offset of `output` (unless it is null) and sets bit g % 64 of differing[g / 64] for every group g of the chunk in which
-/// some input differs from input 0 (all four words are written). Returns true when some group
+/// the same offset of `output` (unless it is null) and sets bit g of masks[j], for every input
+/// j from 1 on, when input j's group g differs from input 0's; the other bits are clear and
+/// masks[0] is not written. Returns the union of the masks: the groups in which some input
 /// differs.
-typedef bool (*chunk_scanner)(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
-                              uint64_t pos, uint64_t groups, uint64_t* differing);
+typedef uint64_t (*chunk_scanner)(const uint8_t* const* inputs, uint64_t count,
+                                  uint8_t* output, uint64_t pos, uint64_t groups,
+                                  uint64_t* masks);
 
 /// Returns the fastest scanner that this processor runs: AVX2 where it has it, else portable.
 chunk_scanner pick_chunk_scanner();
 /// The portable scanner, 64 bits at a time; runs on every processor.
-bool scan_chunk_portable(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
-                         uint64_t pos, uint64_t groups, uint64_t* differing);
+uint64_t scan_chunk_portable(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
+                             uint64_t pos, uint64_t groups, uint64_t* masks);
 /// The AVX2 scanner, 32 bytes at a time; only for processors that have AVX2.
-bool scan_chunk_avx2(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
-                     uint64_t pos, uint64_t groups, uint64_t* differing);
+uint64_t scan_chunk_avx2(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
+                         uint64_t pos, uint64_t groups, uint64_t* masks);

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+class vote_symbols;
+
 /// One differing group, handed from the block loop to a vote.
 struct vote_context {
     uint64_t count;                 ///< inputs, 3 to 384
@@ -20,6 +22,19 @@ struct vote_context {
 void vote_bytes(vote_context& ctx);
 /// Decides the group's four 16-bit samples, skipping candidates a drive interpolated.
 void vote_samples(vote_context& ctx);
+
+/// Decides the group as vote_bytes does, given its deviants: the inputs after prefix_last whose
+/// group differs from input prefix_last's, `deviant_count` of them in increasing order (the
+/// block loop knows them from its scan, so the vote need not look at the other inputs). Input
+/// k's hit total is ctx.hits[k] + `held_back` (modulo 2^64): hits that every input gains may be
+/// added to `held_back` alone. The progress symbols are added to `symbols`, which the caller
+/// writes out.
+void vote_bytes_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t deviant_count,
+                         uint64_t& held_back, vote_symbols& symbols);
+/// Decides the group as vote_samples does, given its deviants, the hits held back and the
+/// symbols as for vote_bytes_deviants.
+void vote_samples_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t deviant_count,
+                           uint64_t& held_back, vote_symbols& symbols);
 
 /// The same decision as vote_bytes, made by comparing every candidate with every later input
 /// (quadratic in the inputs); the reference that vote_bytes is tested against.

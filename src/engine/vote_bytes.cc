@@ -8,20 +8,22 @@
 // first candidate's byte; the inputs before prefix_last take the first candidate's count.
 //
 // Damage is usually sparse: most inputs hold the first candidate's whole group. Those are
-// counted at once; only the inputs that deviate from it go through a table of holders per byte
-// value, so that a position costs a pass over the deviating inputs and the hit updates.
+// counted at once, and their hits are held back as one number that applies to every input;
+// only the deviants, the inputs whose group differs from the first candidate's, go through a
+// table of holders per byte value and get their own hits. A position thus costs time in
+// proportion to the deviants, not to all inputs.
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "engine/vote.h"
-#include "support/console.h"
+#include "engine/vote_symbols.h"
 
 namespace {
 
 constexpr uint64_t max_inputs = 384;
 
-// Holders per byte value among the deviating inputs; all zero between positions.
+// Holders per byte value among the deviants; all zero between positions.
 uint16_t holders[256];
 
 /// Returns the 8 bytes at `p` as one little-endian value.
@@ -31,55 +33,43 @@ uint64_t load_group(const uint8_t* p) {
     return v;
 }
 
-/// Returns the lowest input number among those with the greatest value in `table`.
-uint64_t lowest_with_greatest(const uint64_t* table, uint64_t count) {
-    uint64_t best = 0;
-    for (uint64_t k = 1; k < count; ++k) {
-        if (table[k] > table[best]) best = k;
-    }
-    return best;
+/// Returns one bit per byte of `x` (the lowest bit of the byte), set where the byte is not 0.
+uint64_t nonzero_bytes(uint64_t x) {
+    x |= x >> 4;
+    x |= x >> 2;
+    x |= x >> 1;
+    return x & 0x0101010101010101u;
 }
 
 }  // namespace
 
-void vote_bytes(vote_context& ctx) {
+void vote_bytes_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t deviant_count,
+                         uint64_t& held_back, vote_symbols& symbols) {
     const uint64_t count = ctx.count;
     const uint64_t first = ctx.prefix_last;  // the first candidate
     uint64_t* hits = ctx.hits;
 
-    // The inputs after the first candidate whose group deviates from its group, in input
-    // order, with their group.
     const uint64_t lead = load_group(ctx.inputs[first] + ctx.pos);
-    uint16_t deviant[max_inputs];
     uint64_t deviant_group[max_inputs];
-    uint64_t deviants = 0;
     uint64_t differing = 0;
-    for (uint64_t k = first + 1; k < count; ++k) {
-        const uint64_t g = load_group(ctx.inputs[k] + ctx.pos);
-        deviant[deviants] = static_cast<uint16_t>(k);
-        deviant_group[deviants] = g;
-        deviants += g != lead ? 1 : 0;
-        differing |= g ^ lead;
+    for (uint64_t d = 0; d < deviant_count; ++d) {
+        deviant_group[d] = load_group(ctx.inputs[deviants[d]] + ctx.pos);
+        differing |= deviant_group[d] ^ lead;
     }
 
     // A position where every input from the first candidate on holds its byte is ended by the
     // first candidate's scan, which writes that byte.
     std::memcpy(ctx.output + ctx.pos, &lead, sizeof lead);
 
-    // One bit per byte position (the lowest bit of its byte) where some input deviates.
-    uint64_t positions = differing;
-    positions |= positions >> 4;
-    positions |= positions >> 2;
-    positions |= positions >> 1;
-    positions &= 0x0101010101010101u;
-    for (; positions != 0; positions &= positions - 1) {
+    for (uint64_t positions = nonzero_bytes(differing); positions != 0;
+         positions &= positions - 1) {
         const unsigned shift = static_cast<unsigned>(std::countr_zero(positions));
         const uint64_t p = ctx.pos + shift / 8;
         const unsigned lead_byte = static_cast<unsigned>(lead >> shift) & 0xFF;
 
         // Holders of the first candidate's byte from it on, and of every other byte.
         uint64_t lead_holders = count - first;
-        for (uint64_t d = 0; d < deviants; ++d) {
+        for (uint64_t d = 0; d < deviant_count; ++d) {
             const unsigned v = static_cast<unsigned>(deviant_group[d] >> shift) & 0xFF;
             if (v == lead_byte) continue;
             --lead_holders;
@@ -87,36 +77,57 @@ void vote_bytes(vote_context& ctx) {
         }
 
         ctx.error_bytes += 1;
-        // Every input that holds the first candidate's byte, and every input before it,
-        // gains the first candidate's count; the others are corrected below.
+        // Every input that holds the first candidate's byte, and every input before it, gains
+        // the first candidate's count: held back for all, and taken off again below for the
+        // inputs that hold another byte.
         const uint64_t lead_agree = lead_holders - 1 + first;
-        for (uint64_t k = 0; k < count; ++k) hits[k] += lead_agree;
+        held_back += lead_agree;
         // The lowest input with the greatest count. Input 0 holds the first candidate's count
         // (it is the first candidate, or one of the inputs before it), so it starts as best.
         uint64_t best = 0;
         uint64_t most = lead_agree;
-        for (uint64_t d = 0; d < deviants; ++d) {
+        for (uint64_t d = 0; d < deviant_count; ++d) {
             const unsigned v = static_cast<unsigned>(deviant_group[d] >> shift) & 0xFF;
             if (v == lead_byte) continue;
             const uint64_t agree = holders[v] - 1u;
-            const uint64_t k = deviant[d];
+            const uint64_t k = deviants[d];
             hits[k] = hits[k] - lead_agree + agree;
             if (agree > most) {
                 most = agree;
                 best = k;
             }
         }
-        for (uint64_t d = 0; d < deviants; ++d) {
+        for (uint64_t d = 0; d < deviant_count; ++d) {
             holders[(deviant_group[d] >> shift) & 0xFF] = 0;
         }
 
         if (most > 0) {
-            err_symbol(L'#');
+            symbols.add(L'#');
         } else {
-            // Nobody shares a byte: trust the input that has agreed with the others most.
-            best = lowest_with_greatest(hits, count);
-            err_input_symbol(best);
+            // Nobody shares a byte: trust the input that has agreed with the others most, the
+            // lowest-numbered one on a tie.
+            best = 0;
+            for (uint64_t k = 1; k < count; ++k) {
+                if (hits[k] + held_back > hits[best] + held_back) best = k;
+            }
+            symbols.add_input(best);
         }
         ctx.output[p] = ctx.inputs[best][p];
     }
+}
+
+void vote_bytes(vote_context& ctx) {
+    uint16_t deviants[max_inputs];
+    uint64_t deviant_count = 0;
+    const uint64_t lead = load_group(ctx.inputs[ctx.prefix_last] + ctx.pos);
+    for (uint64_t k = ctx.prefix_last + 1; k < ctx.count; ++k) {
+        deviants[deviant_count] = static_cast<uint16_t>(k);
+        deviant_count += load_group(ctx.inputs[k] + ctx.pos) != lead ? 1 : 0;
+    }
+    uint64_t held_back = 0;
+    {
+        vote_symbols symbols;
+        vote_bytes_deviants(ctx, deviants, deviant_count, held_back, symbols);
+    }
+    for (uint64_t k = 0; k < ctx.count; ++k) ctx.hits[k] += held_back;
 }

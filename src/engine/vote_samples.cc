@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "engine/vote.h"
-#include "support/console.h"
+#include "engine/vote_symbols.h"
 
 namespace {
 
@@ -71,27 +71,26 @@ uint64_t lowest_with_greatest(const uint64_t* table, uint64_t count) {
 
 }  // namespace
 
-void vote_samples(vote_context& ctx) {
+void vote_samples_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t deviant_count,
+                           uint64_t& held_back, vote_symbols& symbols) {
     const uint64_t count = ctx.count;
     const uint64_t first = ctx.prefix_last;  // the first candidate
     const uint64_t last_candidate = count - 2;
     uint64_t* hits = ctx.hits;
-
-    // The inputs after the first candidate whose group deviates from its group, in input
-    // order, with their group.
-    const uint64_t lead = load_group(ctx.inputs[first] + ctx.pos);
-    uint16_t deviant[max_inputs + 1];
-    uint64_t deviant_group[max_inputs];
-    uint64_t deviants = 0;
-    uint64_t differing = 0;
-    for (uint64_t k = first + 1; k < count; ++k) {
-        const uint64_t g = load_group(ctx.inputs[k] + ctx.pos);
-        deviant[deviants] = static_cast<uint16_t>(k);
-        deviant_group[deviants] = g;
-        deviants += g != lead ? 1 : 0;
-        differing |= g ^ lead;
+    // Every input is looked at here anyway (for its corrected-sample test), so the held-back
+    // hits are simply settled.
+    if (held_back != 0) {
+        for (uint64_t k = 0; k < count; ++k) hits[k] += held_back;
+        held_back = 0;
     }
-    deviant[deviants] = static_cast<uint16_t>(count);  // past the last input: ends the merge
+
+    const uint64_t lead = load_group(ctx.inputs[first] + ctx.pos);
+    uint64_t deviant_group[max_inputs];
+    uint64_t differing = 0;
+    for (uint64_t d = 0; d < deviant_count; ++d) {
+        deviant_group[d] = load_group(ctx.inputs[deviants[d]] + ctx.pos);
+        differing |= deviant_group[d] ^ lead;
+    }
 
     // A sample that every input from the first candidate on holds is written as it is; the
     // votes below overwrite the others.
@@ -116,7 +115,7 @@ void vote_samples(vote_context& ctx) {
             if (tested) {
                 for (uint64_t c = first;
                      c <= last_candidate && is_corrected(ctx.inputs[c], p, lead_sample); ++c) {
-                    err_symbol(L' ');
+                    symbols.add(L' ');
                 }
             }
             continue;
@@ -128,12 +127,12 @@ void vote_samples(vote_context& ctx) {
         uint16_t lead_holders = 0;
         class_first_scanner[1] = 0;
         uint64_t first_scanner = count;  // none yet
-        uint64_t next = 0;               // the next deviant input in the merge
+        uint64_t next = 0;               // the next deviant in the merge
         for (uint64_t k = first; k < count; ++k) {
             uint32_t v = lead_sample;
             uint16_t id = 1;
             uint16_t rank;
-            if (k == deviant[next]) {
+            if (next < deviant_count && k == deviants[next]) {
                 v = static_cast<uint32_t>(deviant_group[next] >> shift) & 0xFFFF;
                 ++next;
             }
@@ -165,18 +164,18 @@ void vote_samples(vote_context& ctx) {
         if (first_scanner == count) {
             // Every candidate was skipped: nothing was compared, so the last one looked at is
             // taken.
-            for (uint64_t c = first; c <= last_candidate; ++c) err_symbol(L' ');
+            for (uint64_t c = first; c <= last_candidate; ++c) symbols.add(L' ');
             store_sample(ctx.output, p, sample_at(ctx.inputs[last_candidate], p));
         } else if (uint64_t{class_holders[input_class[first_scanner]]} -
                        input_rank[first_scanner] ==
                    count - 1 - first_scanner) {
             // The first candidate that scans finds every later input holding its sample: it
             // is written without hits, whatever the skipped candidates before it hold.
-            for (uint64_t c = first; c < first_scanner; ++c) err_symbol(L' ');
+            for (uint64_t c = first; c < first_scanner; ++c) symbols.add(L' ');
             store_sample(ctx.output, p, sample_at(ctx.inputs[first_scanner], p));
         } else {
             for (uint64_t c = first; c <= last_candidate; ++c) {
-                if (!scans[c]) err_symbol(L' ');
+                if (!scans[c]) symbols.add(L' ');
             }
             ctx.error_bytes += 2;
 
@@ -207,14 +206,27 @@ void vote_samples(vote_context& ctx) {
             }
 
             if (most > 0) {
-                err_symbol(L'#');
+                symbols.add(L'#');
             } else {
                 best = lowest_with_greatest(hits, count);
-                err_input_symbol(best);
+                symbols.add_input(best);
             }
             store_sample(ctx.output, p, sample_at(ctx.inputs[best], p));
         }
 
         for (uint64_t id = 2; id <= classes; ++id) class_of_value[class_value[id]] = 0;
     }
+}
+
+void vote_samples(vote_context& ctx) {
+    uint16_t deviants[max_inputs];
+    uint64_t deviant_count = 0;
+    const uint64_t lead = load_group(ctx.inputs[ctx.prefix_last] + ctx.pos);
+    for (uint64_t k = ctx.prefix_last + 1; k < ctx.count; ++k) {
+        deviants[deviant_count] = static_cast<uint16_t>(k);
+        deviant_count += load_group(ctx.inputs[k] + ctx.pos) != lead ? 1 : 0;
+    }
+    uint64_t held_back = 0;
+    vote_symbols symbols;
+    vote_samples_deviants(ctx, deviants, deviant_count, held_back, symbols);
 }

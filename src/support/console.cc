@@ -86,26 +86,6 @@ void err_symbol(wchar_t symbol) {
     append(console_progress, &symbol, 1);
 }
 
-void err_input_symbol(uint64_t input) {
-    // Digits from the right, then the dot: at most 20 digits for 64 bits.
-    wchar_t text[24];
-    size_t start = 23;
-    text[start] = L'.';
-    do {
-        text[--start] = static_cast<wchar_t>(L'0' + input % 10);
-        input /= 10;
-    } while (input != 0);
-    const size_t length = 24 - start;
-    stream_buffer& b = buffers[console_progress - 1];
-    if (active_sink == nullptr && buffers[console_text - 1].used == 0 &&
-        buffer_chars - b.used >= length) {
-        wmemcpy(b.text + b.used, text + start, length);
-        b.used += length;
-        return;
-    }
-    append(console_progress, text + start, length);
-}
-
 void console_flush() {
     flush_stream(console_text);
     flush_stream(console_progress);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 /// Which stream a text goes to.
 enum console_stream { console_text = 1, console_progress = 2 };
@@ -22,9 +21,6 @@ void err_printf(const wchar_t* format, ...);
 void console_write(int stream, const wchar_t* text, size_t length);
 /// One progress symbol on standard error; the hot path of the votes.
 void err_symbol(wchar_t symbol);
-/// The progress symbol "N." for input number `input` on standard error, the same text as
-/// err_printf(L"%" PRIu64 L".", input) without the cost of formatting it.
-void err_input_symbol(uint64_t input);
 /// Writes out everything buffered on both streams.
 void console_flush();
 /// From now on the text stream is standard error, so standard output carries data only.

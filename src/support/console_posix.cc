@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/args.h"
 #include "support/console.h"
@@ -31,6 +32,12 @@ void console_write_system(int stream, const wchar_t* text, size_t length) {
         if (used + 4 > sizeof bytes) {
             write_all(fd, bytes, used);
             used = 0;
+        }
+        // ASCII, nearly all of the progress symbols, is its own encoding.
+        const uint32_t c = static_cast<uint32_t>(text[i]);
+        if (c < 0x80) {
+            bytes[used++] = static_cast<char>(c);
+            continue;
         }
         used += platform_char_to_bytes(text[i], bytes + used);
     }

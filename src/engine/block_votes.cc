@@ -1,0 +1,153 @@
+// The vote phase of the block loop. The chunk scanner marks, per input, the groups in which it
+// differs from input 0; only those groups are voted, position by position, and a vote looks
+// only at the inputs that differ. The last group may reach past block_len; those bytes are
+// voted but not written.
+//
+// The most common differing groups, in byte mode, hold two values only: input 0's group, and
+// another one held by all D deviants (one damaged copy, or input 0 the damaged one). At every
+// position where the two differ, the byte vote finds count - D - 1 agreeing inputs for input
+// 0's byte and D - 1 for the other (together at least 1, so "#" is shown), and writes the byte
+// of the greater side, input 0's on a tie. Such a group is settled here in a few operations.
+// Hits that every input gains are held back as one number until something reads the table.
+#include "engine/block_votes.h"
+
+#include <bit>
+#include <cstring>
+
+#include "support/console.h"
+
+namespace {
+
+/// Returns the 8 bytes at `p` as one value.
+uint64_t load_group(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+/// Returns how many of the 8 bytes of `x` are not 0.
+uint64_t nonzero_byte_count(uint64_t x) {
+    x |= x >> 4;
+    x |= x >> 2;
+    x |= x >> 1;
+    // One bit per byte; the multiplication sums the bytes into the top one.
+    return ((x & 0x0101010101010101u) * 0x0101010101010101u) >> 56;
+}
+
+}  // namespace
+
+block_votes::block_votes(uint64_t count, const uint8_t* const* inputs, uint8_t* output,
+                         bool samples)
+    : count_(count),
+      inputs_(inputs),
+      output_(output),
+      vote_(samples ? vote_samples_deviants : vote_bytes_deviants),
+      scan_(pick_chunk_scanner()),
+      samples_(samples) {
+    for (uint64_t i = 0; i < count; ++i) hits_[i] = 0;
+    group_.count = count;
+    group_.inputs = inputs;
+    group_.output = output;
+    group_.hits = hits_;
+    group_.agree_count = agree_count_;
+    group_.error_bytes = 0;
+}
+
+const uint64_t* block_votes::hits() {
+    settle_hits();
+    return hits_;
+}
+
+void block_votes::settle_hits() {
+    if (held_back_ == 0) return;
+    for (uint64_t k = 0; k < count_; ++k) hits_[k] += held_back_;
+    held_back_ = 0;
+}
+
+void block_votes::vote_two_groups(uint64_t pos, const uint16_t* deviants, uint64_t deviant_count,
+                                  uint64_t other) {
+    const uint64_t positions = nonzero_byte_count(load_group(inputs_[0] + pos) ^ other);
+    const uint64_t lead_agree = count_ - deviant_count - 1;
+    const uint64_t other_agree = deviant_count - 1;
+    held_back_ += positions * lead_agree;
+    const uint64_t correction = positions * (other_agree - lead_agree);  // modulo 2^64
+    for (uint64_t d = 0; d < deviant_count; ++d) hits_[deviants[d]] += correction;
+    group_.error_bytes += positions;
+    for (uint64_t i = 0; i < positions; ++i) symbols_.add(L'#');
+    // The output holds input 0's group, from the scan. Where the deviants win, they win at
+    // every differing position, and elsewhere they hold input 0's bytes.
+    if (other_agree > lead_agree) std::memcpy(output_ + pos, &other, sizeof other);
+}
+
+const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
+    // Until the first difference the decided block is input 0's own, which is then written as
+    // it is; from the first difference on, the output buffer gets input 0's bytes and the
+    // votes' decisions.
+    const uint8_t* decided = inputs_[0];
+    uint8_t* copy_to = nullptr;
+    group_.block_len = block_len;
+    const uint64_t groups = (block_len + 7) / 8;
+    for (uint64_t chunk = 0; chunk < groups; chunk += scan_chunk_groups) {
+        const uint64_t in_chunk =
+            groups - chunk < scan_chunk_groups ? groups - chunk : scan_chunk_groups;
+        const uint64_t differing = scan_(inputs_, count_, copy_to, chunk * 8, in_chunk, masks_);
+        if (differing == 0) continue;
+        if (copy_to == nullptr) {
+            // The clean chunks before, and this one, which the scan did not copy.
+            std::memcpy(output_, inputs_[0], (chunk + in_chunk) * 8);
+            copy_to = output_;
+            decided = output_;
+        }
+        if (block_clean) err_printf(L"<\n");
+        block_clean = false;
+
+        // The groups with exactly one deviant, and that deviant (byte mode only).
+        uint64_t one_deviant = 0;
+        if (!samples_) {
+            uint64_t some = 0;
+            uint64_t several = 0;
+            for (uint64_t j = 1; j < count_; ++j) {
+                several |= some & masks_[j];
+                some |= masks_[j];
+            }
+            one_deviant = some & ~several;
+            for (uint64_t j = 1; j < count_; ++j) {
+                for (uint64_t bits = masks_[j] & one_deviant; bits != 0; bits &= bits - 1) {
+                    only_deviant_[std::countr_zero(bits)] = static_cast<uint16_t>(j);
+                }
+            }
+        }
+
+        for (uint64_t bits = differing; bits != 0; bits &= bits - 1) {
+            const uint64_t g = static_cast<uint64_t>(std::countr_zero(bits));
+            const uint64_t pos = (chunk + g) * 8;
+            // The inputs that differ in this group, in increasing order.
+            uint64_t deviant_count = 0;
+            if ((one_deviant >> g) & 1) {
+                deviants_[deviant_count++] = only_deviant_[g];
+            } else {
+                for (uint64_t j = 1; j < count_; ++j) {
+                    deviants_[deviant_count] = static_cast<uint16_t>(j);
+                    deviant_count += (masks_[j] >> g) & 1;
+                }
+            }
+            if (!samples_) {
+                const uint64_t other = load_group(inputs_[deviants_[0]] + pos);
+                bool two_groups = true;
+                for (uint64_t d = 1; d < deviant_count; ++d) {
+                    two_groups &= load_group(inputs_[deviants_[d]] + pos) == other;
+                }
+                if (two_groups) {
+                    vote_two_groups(pos, deviants_, deviant_count, other);
+                    continue;
+                }
+            }
+            group_.pos = pos;
+            // Inputs 0 up to the first deviant hold input 0's group.
+            group_.prefix_last = deviants_[0] - 1u;
+            vote_(group_, deviants_, deviant_count, held_back_, symbols_);
+        }
+    }
+    symbols_.flush();
+    return decided;
+}

@@ -1,0 +1,53 @@
+// The vote phase of the block loop: finds the groups of a block in which the inputs differ,
+// chunk by chunk, and has each voted, with the hit table and error count of the whole run.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/group_scan.h"
+#include "engine/vote.h"
+#include "engine/vote_symbols.h"
+
+/// The votes of one run over every block; owns the run's hit table and `agree_count`.
+class block_votes {
+public:
+    /// Prepares for `count` inputs with their buffers and the output buffer; `samples` chooses
+    /// the sample vote. Every hit total starts at 0.
+    block_votes(uint64_t count, const uint8_t* const* inputs, uint8_t* output, bool samples);
+    block_votes(const block_votes&) = delete;
+    block_votes& operator=(const block_votes&) = delete;
+
+    /// Decides the first `block_len` bytes (rounded up to whole groups) of the current blocks.
+    /// Returns the decided block: input 0's own buffer while every group is equal in all
+    /// inputs, else the output buffer. Before the first differing group of the block it prints
+    /// "<\n" and sets `block_clean` to false.
+    const uint8_t* vote_block(uint64_t block_len, bool& block_clean);
+    /// Returns the hit table, complete (hits held back for speed are added first).
+    const uint64_t* hits();
+    /// Returns the byte positions voted so far at which the inputs disagreed.
+    uint64_t error_bytes() const { return group_.error_bytes; }
+
+private:
+    /// Adds the hits held back to every input's total.
+    void settle_hits();
+    /// Decides the group at `pos` in which the `deviant_count` deviants all hold `other` and
+    /// every other input holds input 0's group.
+    void vote_two_groups(uint64_t pos, const uint16_t* deviants, uint64_t deviant_count,
+                         uint64_t other);
+
+    uint64_t count_;
+    const uint8_t* const* inputs_;
+    uint8_t* output_;
+    void (*vote_)(vote_context&, const uint16_t*, uint64_t, uint64_t&, vote_symbols&);
+    chunk_scanner scan_;
+    bool samples_;
+    uint64_t hits_[scan_max_inputs];
+    uint64_t agree_count_[scan_max_inputs];
+    // Hits that every input has gained but that are not yet in hits_ (modulo 2^64).
+    uint64_t held_back_ = 0;
+    vote_context group_{};
+    uint64_t masks_[scan_max_inputs];
+    uint16_t deviants_[scan_max_inputs];
+    uint16_t only_deviant_[scan_chunk_groups];
+    vote_symbols symbols_;
+};

@@ -3,12 +3,11 @@
 // only at the inputs that differ. The last group may reach past block_len; those bytes are
 // voted but not written.
 //
-// The most common differing groups, in byte mode, hold two values only: input 0's group, and
-// another one held by all D deviants (one damaged copy, or input 0 the damaged one). At every
-// position where the two differ, the byte vote finds count - D - 1 agreeing inputs for input
-// 0's byte and D - 1 for the other (together at least 1, so "#" is shown), and writes the byte
-// of the greater side, input 0's on a tie. Such a group is settled here in a few operations.
-// Hits that every input gains are held back as one number until something reads the table.
+// The commonest differing group, in byte mode, has one deviant input d: one damaged copy. At
+// every position where d holds another byte, the byte vote finds count - 2 other holders (at
+// least 1, so "#" is shown) for every input but d, none for d, and writes input 0's byte. Such
+// a group is settled here in a few operations. Hits that every input gains are held back as
+// one number until something reads the table.
 #include "engine/block_votes.h"
 
 #include <bit>
@@ -64,19 +63,15 @@ void block_votes::settle_hits() {
     held_back_ = 0;
 }
 
-void block_votes::vote_two_groups(uint64_t pos, const uint16_t* deviants, uint64_t deviant_count,
-                                  uint64_t other) {
-    const uint64_t positions = nonzero_byte_count(load_group(inputs_[0] + pos) ^ other);
-    const uint64_t lead_agree = count_ - deviant_count - 1;
-    const uint64_t other_agree = deviant_count - 1;
-    held_back_ += positions * lead_agree;
-    const uint64_t correction = positions * (other_agree - lead_agree);  // modulo 2^64
-    for (uint64_t d = 0; d < deviant_count; ++d) hits_[deviants[d]] += correction;
+void block_votes::vote_one_deviant(uint64_t pos, uint64_t deviant) {
+    const uint64_t positions =
+        nonzero_byte_count(load_group(inputs_[0] + pos) ^ load_group(inputs_[deviant] + pos));
+    // The output holds input 0's group, from the scan.
+    const uint64_t gained = positions * (count_ - 2);
+    held_back_ += gained;
+    hits_[deviant] -= gained;  // modulo 2^64: it gains nothing
     group_.error_bytes += positions;
-    for (uint64_t i = 0; i < positions; ++i) symbols_.add(L'#');
-    // The output holds input 0's group, from the scan. Where the deviants win, they win at
-    // every differing position, and elsewhere they hold input 0's bytes.
-    if (other_agree > lead_agree) std::memcpy(output_ + pos, &other, sizeof other);
+    symbols_.add(L'#', positions);
 }
 
 const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
@@ -121,26 +116,15 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
         for (uint64_t bits = differing; bits != 0; bits &= bits - 1) {
             const uint64_t g = static_cast<uint64_t>(std::countr_zero(bits));
             const uint64_t pos = (chunk + g) * 8;
+            if ((one_deviant >> g) & 1) {
+                vote_one_deviant(pos, only_deviant_[g]);
+                continue;
+            }
             // The inputs that differ in this group, in increasing order.
             uint64_t deviant_count = 0;
-            if ((one_deviant >> g) & 1) {
-                deviants_[deviant_count++] = only_deviant_[g];
-            } else {
-                for (uint64_t j = 1; j < count_; ++j) {
-                    deviants_[deviant_count] = static_cast<uint16_t>(j);
-                    deviant_count += (masks_[j] >> g) & 1;
-                }
-            }
-            if (!samples_) {
-                const uint64_t other = load_group(inputs_[deviants_[0]] + pos);
-                bool two_groups = true;
-                for (uint64_t d = 1; d < deviant_count; ++d) {
-                    two_groups &= load_group(inputs_[deviants_[d]] + pos) == other;
-                }
-                if (two_groups) {
-                    vote_two_groups(pos, deviants_, deviant_count, other);
-                    continue;
-                }
+            for (uint64_t j = 1; j < count_; ++j) {
+                deviants_[deviant_count] = static_cast<uint16_t>(j);
+                deviant_count += (masks_[j] >> g) & 1;
             }
             group_.pos = pos;
             // Inputs 0 up to the first deviant hold input 0's group.

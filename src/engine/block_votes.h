@@ -30,10 +30,8 @@ public:
 private:
     /// Adds the hits held back to every input's total.
     void settle_hits();
-    /// Decides the group at `pos` in which the `deviant_count` deviants all hold `other` and
-    /// every other input holds input 0's group.
-    void vote_two_groups(uint64_t pos, const uint16_t* deviants, uint64_t deviant_count,
-                         uint64_t other);
+    /// Decides the group at `pos` in which input `deviant` alone differs from input 0.
+    void vote_one_deviant(uint64_t pos, uint64_t deviant);
 
     uint64_t count_;
     const uint8_t* const* inputs_;

@@ -51,6 +51,11 @@ __attribute__((target("avx2"))) uint64_t scan_chunk_avx2(const uint8_t* const* i
     uint64_t any = 0;
     for (uint64_t j = 1; j < count; ++j) {
         const uint8_t* other = inputs[j] + pos;
+        // The next chunk of this input, while the other inputs are compared: with many inputs
+        // the hardware sees too many streams to fetch ahead by itself.
+        for (uint64_t line = 0; line < 8 * groups; line += 64) {
+            _mm_prefetch(reinterpret_cast<const char*>(other + 8 * groups + line), _MM_HINT_T0);
+        }
         __m256i differs = zero;
         for (uint64_t v = 0; v < vectors; ++v) {
             const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + 32 * v));

@@ -22,6 +22,11 @@ public:
         text_[used_++] = symbol;
     }
 
+    /// Adds `times` copies of one symbol.
+    void add(wchar_t symbol, uint64_t times) {
+        for (; times > 0; --times) add(symbol);
+    }
+
     /// Adds "N." for input number `input`, as "%llu." prints it.
     void add_input(uint64_t input) {
         if (capacity - used_ < 21) flush();

@@ -54,7 +54,7 @@ void store_sample(uint8_t* block, uint64_t p, uint32_t sample) {
 
 /// Returns true when sample `v` at `p` of `block` lies within 1 of the average of its
 /// neighbours; the caller has checked that both neighbours lie in the block.
-bool is_corrected(const uint8_t* block, uint64_t p, uint32_t v) {
+[[gnu::always_inline]] inline bool is_corrected(const uint8_t* block, uint64_t p, uint32_t v) {
     uint32_t avg = (sample_at(block, p - 2) + sample_at(block, p + 2)) / 2;
     // v - 1 <= avg <= v + 1, in one unsigned comparison.
     return avg - v + 1 < 3;
@@ -96,6 +96,10 @@ void vote_samples_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t
     // votes below overwrite the others.
     std::memcpy(ctx.output + ctx.pos, &lead, sizeof lead);
 
+    // Deviants beyond this many find their class through the table of sample values.
+    constexpr uint64_t searched_deviants = 16;
+    const bool by_table = deviant_count > searched_deviants;
+
     // Per input from the first candidate on, at the current position.
     uint16_t input_class[max_inputs];
     uint16_t input_rank[max_inputs];
@@ -121,6 +125,48 @@ void vote_samples_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t
             continue;
         }
 
+        // The commonest differing sample: no candidate skipped, and every deviant that holds
+        // another sample than the first candidate holds the same one. Then the vote is the
+        // byte vote's on two values: count - others - 1 agreeing inputs for the first
+        // candidate's sample, others - 1 for the other (together at least 1).
+        bool skipped = false;
+        if (tested) {
+            for (uint64_t c = first; c <= last_candidate && !skipped; ++c) {
+                skipped = is_corrected(ctx.inputs[c], p, sample_at(ctx.inputs[c], p));
+            }
+        }
+        if (!skipped) {
+            uint64_t others = 0;
+            uint64_t first_other = 0;
+            uint32_t other_sample = 0;
+            bool one_other_sample = true;
+            for (uint64_t d = 0; d < deviant_count; ++d) {
+                const uint32_t v = static_cast<uint32_t>(deviant_group[d] >> shift) & 0xFFFF;
+                if (v == lead_sample) continue;
+                if (others == 0) {
+                    first_other = deviants[d];
+                    other_sample = v;
+                }
+                one_other_sample &= v == other_sample;
+                ++others;
+            }
+            if (one_other_sample) {
+                const uint64_t lead_agree = count - others - 1;
+                const uint64_t other_agree = others - 1;
+                for (uint64_t k = 0; k < count; ++k) hits[k] += lead_agree;
+                for (uint64_t d = 0; d < deviant_count; ++d) {
+                    const uint32_t v = static_cast<uint32_t>(deviant_group[d] >> shift) & 0xFFFF;
+                    if (v != lead_sample) hits[deviants[d]] += other_agree - lead_agree;
+                }
+                ctx.error_bytes += 2;
+                symbols.add(L'#');
+                // Input 0 holds the first candidate's count and is the lowest such input.
+                const uint64_t best = other_agree > lead_agree ? first_other : 0;
+                store_sample(ctx.output, p, sample_at(ctx.inputs[best], p));
+                continue;
+            }
+        }
+
         // Class 1 holds the first candidate's sample; the others are numbered through the
         // table in the order of their first holder. Ranks count the holders of a class.
         uint64_t classes = 1;
@@ -139,10 +185,19 @@ void vote_samples_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t
             if (v == lead_sample) {
                 rank = ++lead_holders;
             } else {
-                id = class_of_value[v];
+                // Few deviants are looked up among the classes so far: the table is large and
+                // mostly out of the cache, which would cost more than the search.
+                id = 0;
+                if (by_table) {
+                    id = class_of_value[v];
+                } else {
+                    for (uint64_t c = 2; c <= classes; ++c) {
+                        if (class_value[c] == v) id = static_cast<uint16_t>(c);
+                    }
+                }
                 if (id == 0) {
                     id = static_cast<uint16_t>(++classes);
-                    class_of_value[v] = id;
+                    if (by_table) class_of_value[v] = id;
                     class_value[id] = static_cast<uint16_t>(v);
                     class_holders[id] = 0;
                     class_first_scanner[id] = 0;
@@ -214,7 +269,9 @@ void vote_samples_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t
             store_sample(ctx.output, p, sample_at(ctx.inputs[best], p));
         }
 
-        for (uint64_t id = 2; id <= classes; ++id) class_of_value[class_value[id]] = 0;
+        if (by_table) {
+            for (uint64_t id = 2; id <= classes; ++id) class_of_value[class_value[id]] = 0;
+        }
     }
 }
 

@@ -57,7 +57,9 @@ class Tally:
         # Files, not pipes: a Wine service started by this run inherits the standard handles
         # and would hold a pipe open long after tally has ended.
         with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
-            proc = subprocess.run(self.command + [str(a) for a in args],
+            # Bytes pass as they are: names that are no valid UTF-8 (Linux).
+            proc = subprocess.run(self.command + [a if isinstance(a, bytes) else str(a)
+                                                  for a in args],
                                   stdin=stdin if stdin is not None else subprocess.DEVNULL,
                                   stdout=out_file, stderr=err_file, env=env, timeout=900)
             out_file.seek(0)

@@ -42,6 +42,9 @@ uint64_t nonzero_bytes(uint64_t x) {
     return x & 0x0101010101010101u;
 }
 
+/// Returns how many bits `x` has set, where only the lowest bit of each byte may be set.
+uint64_t byte_count(uint64_t x) { return (x * 0x0101010101010101u) >> 56; }
+
 }  // namespace
 
 void vote_bytes_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t deviant_count,
@@ -52,17 +55,40 @@ void vote_bytes_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t d
 
     const uint64_t lead = load_group(ctx.inputs[first] + ctx.pos);
     uint64_t deviant_group[max_inputs];
-    uint64_t differing = 0;
+    // The positions (a bit per byte) where some deviant, and where several deviants, hold
+    // another byte than the first candidate.
+    uint64_t some = 0;
+    uint64_t several = 0;
     for (uint64_t d = 0; d < deviant_count; ++d) {
         deviant_group[d] = load_group(ctx.inputs[deviants[d]] + ctx.pos);
-        differing |= deviant_group[d] ^ lead;
+        const uint64_t at = nonzero_bytes(deviant_group[d] ^ lead);
+        several |= some & at;
+        some |= at;
+    }
+
+    if (several == 0) {
+        // At every differing position one deviant alone holds another byte: every other input
+        // counts count - 2 others (at least 1, so "#" is shown), that deviant none, and input
+        // 0's byte wins. Without an "N." choice the order of the positions does not matter.
+        const uint64_t positions = byte_count(some);
+        const uint64_t gained = count - 2;
+        held_back += gained * positions;
+        for (uint64_t d = 0; d < deviant_count; ++d) {
+            hits[deviants[d]] -= gained * byte_count(nonzero_bytes(deviant_group[d] ^ lead));
+        }
+        ctx.error_bytes += positions;
+        symbols.add(L'#', positions);
+        const uint64_t taken = some * 0xFF;  // the differing positions' bytes
+        const uint64_t decided = (lead & ~taken) | (load_group(ctx.inputs[0] + ctx.pos) & taken);
+        std::memcpy(ctx.output + ctx.pos, &decided, sizeof decided);
+        return;
     }
 
     // A position where every input from the first candidate on holds its byte is ended by the
     // first candidate's scan, which writes that byte.
     std::memcpy(ctx.output + ctx.pos, &lead, sizeof lead);
 
-    for (uint64_t positions = nonzero_bytes(differing); positions != 0;
+    for (uint64_t positions = some; positions != 0;
          positions &= positions - 1) {
         const unsigned shift = static_cast<unsigned>(std::countr_zero(positions));
         const uint64_t p = ctx.pos + shift / 8;

@@ -84,6 +84,42 @@ __attribute__((target("avx2"))) uint64_t scan_chunk_avx2(const uint8_t* const* i
     return any;
 }
 
+__attribute__((target("avx512f"))) uint64_t scan_chunk_avx512(const uint8_t* const* inputs,
+                                                              uint64_t count, uint8_t* output,
+                                                              uint64_t pos, uint64_t groups,
+                                                              uint64_t* masks) {
+    // A comparison of 64-bit lanes gives a bit per group directly, so every input is compared
+    // group by group in one pass.
+    constexpr uint64_t groups_per_vector = 8;
+    const uint64_t vectors = groups / groups_per_vector;
+    const uint64_t tail = vectors * groups_per_vector;  // the groups after the whole vectors
+    const uint8_t* first = inputs[0] + pos;
+    if (output != nullptr) std::memcpy(output + pos, first, groups * 8);
+
+    uint64_t any = 0;
+    for (uint64_t j = 1; j < count; ++j) {
+        const uint8_t* other = inputs[j] + pos;
+        // The next chunk of this input, while the other inputs are compared: with many inputs
+        // the hardware sees too many streams to fetch ahead by itself.
+        for (uint64_t line = 0; line < 8 * groups; line += 64) {
+            _mm_prefetch(reinterpret_cast<const char*>(other + 8 * groups + line), _MM_HINT_T0);
+        }
+        uint64_t mask = 0;
+        for (uint64_t v = 0; v < vectors; ++v) {
+            const __m512i a = _mm512_loadu_si512(first + 64 * v);
+            const __m512i b = _mm512_loadu_si512(other + 64 * v);
+            mask |= static_cast<uint64_t>(_mm512_cmpneq_epi64_mask(a, b)) << (groups_per_vector * v);
+        }
+        for (uint64_t g = tail; g < groups; ++g) {
+            mask |= static_cast<uint64_t>(load_group(first + 8 * g) != load_group(other + 8 * g)) << g;
+        }
+        masks[j] = mask;
+        any |= mask;
+    }
+    return any;
+}
+
 chunk_scanner pick_chunk_scanner() {
+    if (__builtin_cpu_supports("avx512f")) return scan_chunk_avx512;
     return __builtin_cpu_supports("avx2") ? scan_chunk_avx2 : scan_chunk_portable;
 }

@@ -20,7 +20,8 @@ typedef uint64_t (*chunk_scanner)(const uint8_t* const* inputs, uint64_t count,
                                   uint8_t* output, uint64_t pos, uint64_t groups,
                                   uint64_t* masks);
 
-/// Returns the fastest scanner that this processor runs: AVX2 where it has it, else portable.
+/// Returns the fastest scanner that this processor runs: AVX-512 or AVX2 where it has them,
+/// else the portable one.
 chunk_scanner pick_chunk_scanner();
 /// The portable scanner, 64 bits at a time; runs on every processor.
 uint64_t scan_chunk_portable(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
@@ -28,3 +29,6 @@ uint64_t scan_chunk_portable(const uint8_t* const* inputs, uint64_t count, uint8
 /// The AVX2 scanner, 32 bytes at a time; only for processors that have AVX2.
 uint64_t scan_chunk_avx2(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
                          uint64_t pos, uint64_t groups, uint64_t* masks);
+/// The AVX-512 scanner, 64 bytes at a time; only for processors that have AVX-512F.
+uint64_t scan_chunk_avx512(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
+                           uint64_t pos, uint64_t groups, uint64_t* masks);

@@ -266,7 +266,9 @@ INSTANTIATE_TEST_SUITE_P(
     Scanners, ChunkScanner,
     testing::Values(scanner_kind{"portable", scan_chunk_portable, true},
                     scanner_kind{"avx2", scan_chunk_avx2,
-                                 static_cast<bool>(__builtin_cpu_supports("avx2"))}),
+                                 static_cast<bool>(__builtin_cpu_supports("avx2"))},
+                    scanner_kind{"avx512", scan_chunk_avx512,
+                                 static_cast<bool>(__builtin_cpu_supports("avx512f"))}),
     [](const testing::TestParamInfo<scanner_kind>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------

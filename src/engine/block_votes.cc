@@ -5,9 +5,10 @@
 //
 // The commonest differing group, in byte mode, has one deviant input d: one damaged copy. At
 // every position where d holds another byte, the byte vote finds count - 2 other holders (at
-// least 1, so "#" is shown) for every input but d, none for d, and writes input 0's byte. Such
-// a group is settled here in a few operations. Hits that every input gains are held back as
-// one number until something reads the table.
+// least 1, so "#" is shown) for every input but d, none for d, and writes input 0's byte. The
+// next commonest is the mirror image: input 0 damaged, every other input holding one group.
+// Such groups are settled here in a few operations. Hits that every input gains are held back
+// as one number until something reads the table.
 #include "engine/block_votes.h"
 
 #include <bit>
@@ -74,6 +75,23 @@ void block_votes::vote_one_deviant(uint64_t pos, uint64_t deviant) {
     symbols_.add(L'#', positions);
 }
 
+bool block_votes::vote_input_zero_alone(uint64_t pos) {
+    const uint64_t other = load_group(inputs_[1] + pos);
+    bool same = true;
+    for (uint64_t j = 2; j < count_; ++j) same &= load_group(inputs_[j] + pos) == other;
+    if (!same) return false;
+    // Every input but input 0 counts count - 2 others at each differing position (at least 1,
+    // so "#" is shown), input 0 none, and the others' byte wins.
+    const uint64_t positions = nonzero_byte_count(load_group(inputs_[0] + pos) ^ other);
+    const uint64_t gained = positions * (count_ - 2);
+    held_back_ += gained;
+    hits_[0] -= gained;  // modulo 2^64: it gains nothing
+    group_.error_bytes += positions;
+    symbols_.add(L'#', positions);
+    std::memcpy(output_ + pos, &other, sizeof other);
+    return true;
+}
+
 const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
     // Until the first difference the decided block is input 0's own, which is then written as
     // it is; from the first difference on, the output buffer gets input 0's bytes and the
@@ -96,16 +114,21 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
         if (block_clean) err_printf(L"<\n");
         block_clean = false;
 
-        // The groups with exactly one deviant, and that deviant (byte mode only).
+        // The groups with exactly one deviant, and that deviant; and the groups in which every
+        // input differs from input 0 (byte mode only).
         uint64_t one_deviant = 0;
+        uint64_t all_deviate = 0;
         if (!samples_) {
             uint64_t some = 0;
             uint64_t several = 0;
+            all_deviate = ~uint64_t{0};
             for (uint64_t j = 1; j < count_; ++j) {
                 several |= some & masks_[j];
                 some |= masks_[j];
+                all_deviate &= masks_[j];
             }
             one_deviant = some & ~several;
+            all_deviate &= several;
             for (uint64_t j = 1; j < count_; ++j) {
                 for (uint64_t bits = masks_[j] & one_deviant; bits != 0; bits &= bits - 1) {
                     only_deviant_[std::countr_zero(bits)] = static_cast<uint16_t>(j);
@@ -120,6 +143,7 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
                 vote_one_deviant(pos, only_deviant_[g]);
                 continue;
             }
+            if ((all_deviate >> g) & 1 && vote_input_zero_alone(pos)) continue;
             // The inputs that differ in this group, in increasing order.
             uint64_t deviant_count = 0;
             for (uint64_t j = 1; j < count_; ++j) {

@@ -32,6 +32,9 @@ private:
     void settle_hits();
     /// Decides the group at `pos` in which input `deviant` alone differs from input 0.
     void vote_one_deviant(uint64_t pos, uint64_t deviant);
+    /// Decides the group at `pos` when every input but input 0 holds one same group there, and
+    /// returns true; returns false, deciding nothing, when they do not.
+    bool vote_input_zero_alone(uint64_t pos);
 
     uint64_t count_;
     const uint8_t* const* inputs_;

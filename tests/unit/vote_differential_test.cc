@@ -358,7 +358,7 @@ public:
 
 TEST(BlockLoopDifferential, RestoreBlocksDecidesAsThePlainLoop) {
     std::mt19937_64 rng(5);
-    for (int round = 0; round < 36; ++round) {
+    for (int round = 0; round < 48; ++round) {
         const bool samples = round % 2 == 1;
         sample_mode_set mode(samples);
         const size_t count = round % 8 == 7 ? 60 + rng() % 40 : 3 + rng() % 8;
@@ -379,10 +379,14 @@ TEST(BlockLoopDifferential, RestoreBlocksDecidesAsThePlainLoop) {
             }
         }
         // Copies that share their damage: groups that hold two values only, with either side
-        // in the majority or both sides equally strong (an even count split in halves).
+        // in the majority or both sides equally strong (an even count split in halves), or
+        // input 0 alone against all the others.
         if (round % 3 == 2) {
-            for (size_t k = 0; k < count; ++k) inputs[k] = inputs[k % 2 == 0 ? 0 : 1];
-            if (rng() % 2 == 0) inputs[count - 1] = inputs[0];
+            const std::string zero = inputs[0];
+            const std::string one = inputs[1];
+            const bool zero_alone = rng() % 3 == 0;
+            for (size_t k = 1; k < count; ++k) inputs[k] = k % 2 == 0 && !zero_alone ? zero : one;
+            if (!zero_alone && rng() % 2 == 0) inputs[count - 1] = zero;
         }
         // Now and then one input ends early.
         if (rng() % 4 == 0 && length > 10) inputs[rng() % count].resize(length - 1 - rng() % 10);

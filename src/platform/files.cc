@@ -240,10 +240,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         return fail_handle(err == ENOENT ? missing_code(path) : platform_error_from_errno(err));
     }
     struct stat st;
-    if (!backup && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool have_stat = fstat(fd, &st) == 0;
+    if (!backup && have_stat && S_ISDIR(st.st_mode)) {
         close(fd);
         return fail_handle(ERROR_ACCESS_DENIED);
     }
+    // The sector rules bind files on disk only: Windows ignores FILE_FLAG_NO_BUFFERING on pipes
+    // and devices, whose transfers come in any length.
+    if (have_stat && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) dropped = false;
     return adopt(fd, lpFileName, dropped, success_error);
 }
 

@@ -61,9 +61,10 @@ bool standard_input_named_twice(const wchar_t (*input_names)[1024], uint64_t inp
             first = input_names[i];
             continue;
         }
-        out_printf(L"[%ls]\n   ^ refused: the standard input is an input already, as \"%ls\"; it "
-                   L"can be read only once\n",
-                   input_names[i], first);
+        out_printf(
+            L"[%ls]\n   ^ refused: the standard input is an input already, as \"%ls\"; it "
+            L"can be read only once\n",
+            input_names[i], first);
         return true;
     }
     return false;
@@ -76,9 +77,10 @@ bool output_is_an_input(const wchar_t (*input_names)[1024], uint64_t input_count
     if (!output.known) return false;
     for (uint64_t i = 0; i < input_count; ++i) {
         if (!same_file(output, identity_of(input_names[i]))) continue;
-        out_printf(L"[%ls]\n   ^ refused as the output: it is the input \"%ls\", which would be "
-                   L"emptied before it is read\n",
-                   output_name, input_names[i]);
+        out_printf(
+            L"[%ls]\n   ^ refused as the output: it is the input \"%ls\", which would be "
+            L"emptied before it is read\n",
+            output_name, input_names[i]);
         return true;
     }
     return false;

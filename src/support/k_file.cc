@@ -41,7 +41,9 @@ void report_open_failure(uint32_t code, const wchar_t* name) {
 /// True for handles whose reads may stop short of the length asked for before the input
 /// ends. Files on disk return whole lengths until their end, and are read as before: a second
 /// read after a short one would even fail on an unbuffered handle (an unaligned position).
-bool reads_may_stop_short(HANDLE handle) { return GetFileType(handle) != FILE_TYPE_DISK; }
+bool reads_may_stop_short(HANDLE handle) {
+    return GetFileType(handle) != FILE_TYPE_DISK;
+}
 
 /// Makes sure that a file opened to be created from scratch is empty. A retry opens the
 /// existing file without emptying it, and a file system may refuse to empty a file that it lets

@@ -32,8 +32,8 @@ struct parsed {
         argv.push_back(nullptr);
         K_CRYPT digests;
         console_capture capture;
-        result = parse_command_line(names.get(), count, output, static_cast<int32_t>(args.size() + 1),
-                                    argv.data(), digests);
+        result = parse_command_line(names.get(), count, output,
+                                    static_cast<int32_t>(args.size() + 1), argv.data(), digests);
         text = capture.text;
         sample_mode = false;
         input_flags = 0;

@@ -67,7 +67,8 @@ TEST_F(k_file_fault_test, refused_create_is_retried_as_open_existing_and_empties
 TEST_F(k_file_fault_test, retried_file_that_cannot_be_emptied_fails_to_open) {
     const std::wstring name = dir.file("sealed.wav", "abcdef");
     fail_creates(L"sealed.wav", ERROR_ACCESS_DENIED, 0);
-    ASSERT_TRUE(platform_fault_arm({"SetEndOfFile", L"sealed.wav", 1, ERROR_LOCK_VIOLATION, false}));
+    ASSERT_TRUE(
+        platform_fault_arm({"SetEndOfFile", L"sealed.wav", 1, ERROR_LOCK_VIOLATION, false}));
     console_capture capture;
     K_FILE f;
     EXPECT_EQ(f.open(name.c_str(), GENERIC_WRITE, CREATE_ALWAYS, 0),
@@ -147,8 +148,8 @@ TEST_F(k_file_fault_test, pipe_reads_are_filled_until_full_or_the_end) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::wstring name = dir.name("fifo");
     // Held open for both directions first, so neither single-direction open blocks.
-    HANDLE both = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 7, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE both = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 7, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     ASSERT_NE(both, INVALID_HANDLE_VALUE);
     K_FILE f;
     ASSERT_EQ(f.open(name.c_str(), GENERIC_READ, OPEN_EXISTING, 0), 0u);

@@ -45,8 +45,9 @@ TEST(pattern_directory_posix, a_match_that_would_not_fit_is_left_out_whole) {
     EXPECT_EQ(parse_command_line(names.get(), count, output, 5, argv.data(), digests), 0);
     std::filesystem::current_path(saved_cwd);
     EXPECT_EQ(count, 3u);
-    EXPECT_EQ(capture.text, L"[" + directory + L"1.wav]\n   ^ skipped: an input name must be "
-                            L"shorter than 1024 characters\n");
+    EXPECT_EQ(capture.text, L"[" + directory +
+                                L"1.wav]\n   ^ skipped: an input name must be "
+                                L"shorter than 1024 characters\n");
 }
 
 }  // namespace

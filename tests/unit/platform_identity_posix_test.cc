@@ -103,8 +103,8 @@ TEST_F(platform_identity, failures_give_their_codes) {
 
     HANDLE h = query_handle(dir.file("seam.wav", "x"));
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(platform_fault_arm({"GetFileInformationByHandle", L"seam", 1, ERROR_IO_DEVICE,
-                                    false}));
+    ASSERT_TRUE(
+        platform_fault_arm({"GetFileInformationByHandle", L"seam", 1, ERROR_IO_DEVICE, false}));
     EXPECT_FALSE(GetFileInformationByHandle(h, &info));
     EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
     EXPECT_TRUE(GetFileInformationByHandle(h, &info));

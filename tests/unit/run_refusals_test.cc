@@ -51,12 +51,15 @@ TEST_F(run_refusals_test, output_that_is_an_input_by_another_name_is_refused) {
         const wchar_t* output;
         const wchar_t* input;
     };
-    for (const spelling& s : {spelling{L"2.wav", L"2.wav"}, spelling{L"./1.wav", L"1.wav"},
-                              spelling{L"sub/../2.wav", L"2.wav"}, spelling{L"hard.wav", L"3.wav"}}) {
+    for (const spelling& s :
+         {spelling{L"2.wav", L"2.wav"}, spelling{L"./1.wav", L"1.wav"},
+          spelling{L"sub/../2.wav", L"2.wav"}, spelling{L"hard.wav", L"3.wav"}}) {
         std::wstring text;
         EXPECT_TRUE(refused(inputs, s.output, &text)) << s.output;
-        EXPECT_EQ(text, L"[" + std::wstring(s.output) + L"]\n   ^ refused as the output: it is "
-                        L"the input \"" + s.input + L"\", which would be emptied before it is read\n");
+        EXPECT_EQ(text, L"[" + std::wstring(s.output) +
+                            L"]\n   ^ refused as the output: it is "
+                            L"the input \"" +
+                            s.input + L"\", which would be emptied before it is read\n");
     }
     // Equal bytes are no identity, and a file that does not exist yet is no input.
     dir.file("copy.wav", "same bytes");
@@ -72,8 +75,9 @@ TEST_F(run_refusals_test, standard_input_can_be_one_input_only) {
     std::wstring text;
     EXPECT_FALSE(refused({L"-", L"2.wav", L"3.wav"}, L"-", &text)) << "and the output may be -";
     EXPECT_TRUE(refused({L"CON", L"2.wav", L"con"}, L"out.wav", &text));
-    EXPECT_EQ(text, L"[con]\n   ^ refused: the standard input is an input already, as \"CON\"; it "
-                    L"can be read only once\n");
+    EXPECT_EQ(text,
+              L"[con]\n   ^ refused: the standard input is an input already, as \"CON\"; it "
+              L"can be read only once\n");
     // Names that only look like console names are files.
     EXPECT_FALSE(refused({L"-", L"Con", L"-x"}, L"out.wav", &text));
 }

@@ -14,6 +14,7 @@
 
 #include "block_loop_bench.h"
 #include "console_capture.h"
+#include "engine/block_votes.h"
 #include "engine/group_scan.h"
 #include "engine/vote.h"
 #include "support/run_values.h"
@@ -350,6 +351,39 @@ plain_run plain_restore(const std::vector<std::string>& inputs, uint64_t block_s
     return run;
 }
 
+/// `count` copies of `length` bytes of audio-like data with damage of a kind that `round`
+/// and `rng` choose: sparse or dense, shared between copies or not, one copy cut short.
+std::vector<std::string> damaged_copies(std::mt19937_64& rng, int round, size_t count,
+                                        size_t length) {
+    std::string base(length, '\0');
+    // Audio-like samples of one small range: interpolated-looking samples are common.
+    for (size_t o = 0; o < length; ++o) base[o] = static_cast<char>(o % 2 == 0 ? rng() % 4 : 0x40);
+    std::vector<std::string> inputs(count, base);
+    // Sparse damage in some rounds, dense damage in a stretch in others.
+    const bool dense = rng() % 2 == 0;
+    for (auto& in : inputs) {
+        const size_t damaged = length == 0 ? 0 : dense ? length / 3 : rng() % 6;
+        const size_t start = dense && length > 0 ? rng() % length : 0;
+        for (size_t d = 0; d < damaged; ++d) {
+            const size_t at = dense ? (start + d) % length : rng() % length;
+            in[at] = static_cast<char>(rng() % (dense ? 3 : 256));
+        }
+    }
+    // Copies that share their damage: groups that hold two values only, with either side
+    // in the majority or both sides equally strong (an even count split in halves), or
+    // input 0 alone against all the others.
+    if (round % 3 == 2) {
+        const std::string zero = inputs[0];
+        const std::string one = inputs[1];
+        const bool zero_alone = rng() % 3 == 0;
+        for (size_t k = 1; k < count; ++k) inputs[k] = k % 2 == 0 && !zero_alone ? zero : one;
+        if (!zero_alone && rng() % 2 == 0) inputs[count - 1] = zero;
+    }
+    // Now and then one input ends early.
+    if (rng() % 4 == 0 && length > 10) inputs[rng() % count].resize(length - 1 - rng() % 10);
+    return inputs;
+}
+
 class sample_mode_set {
 public:
     explicit sample_mode_set(bool on) { sample_mode = on; }
@@ -364,33 +398,7 @@ TEST(BlockLoopDifferential, RestoreBlocksDecidesAsThePlainLoop) {
         const size_t count = round % 8 == 7 ? 60 + rng() % 40 : 3 + rng() % 8;
         // Lengths around whole blocks, groups and samples.
         const size_t length = small_block * (rng() % 3) + rng() % (small_block + 20);
-        std::string base(length, '\0');
-        // Audio-like samples of one small range: interpolated-looking samples are common.
-        for (size_t o = 0; o < length; ++o) base[o] = static_cast<char>(o % 2 == 0 ? rng() % 4 : 0x40);
-        std::vector<std::string> inputs(count, base);
-        // Sparse damage in some rounds, dense damage in a stretch in others.
-        const bool dense = rng() % 2 == 0;
-        for (auto& in : inputs) {
-            const size_t damaged = length == 0 ? 0 : dense ? length / 3 : rng() % 6;
-            const size_t start = dense && length > 0 ? rng() % length : 0;
-            for (size_t d = 0; d < damaged; ++d) {
-                const size_t at = dense ? (start + d) % length : rng() % length;
-                in[at] = static_cast<char>(rng() % (dense ? 3 : 256));
-            }
-        }
-        // Copies that share their damage: groups that hold two values only, with either side
-        // in the majority or both sides equally strong (an even count split in halves), or
-        // input 0 alone against all the others.
-        if (round % 3 == 2) {
-            const std::string zero = inputs[0];
-            const std::string one = inputs[1];
-            const bool zero_alone = rng() % 3 == 0;
-            for (size_t k = 1; k < count; ++k) inputs[k] = k % 2 == 0 && !zero_alone ? zero : one;
-            if (!zero_alone && rng() % 2 == 0) inputs[count - 1] = zero;
-        }
-        // Now and then one input ends early.
-        if (rng() % 4 == 0 && length > 10) inputs[rng() % count].resize(length - 1 - rng() % 10);
-
+        const std::vector<std::string> inputs = damaged_copies(rng, round, count, length);
         plain_run plain = plain_restore(inputs, small_block);
         block_loop_bench bench;
         loop_result fast = bench.run(inputs, small_block);
@@ -400,6 +408,69 @@ TEST(BlockLoopDifferential, RestoreBlocksDecidesAsThePlainLoop) {
         ASSERT_EQ(fast.progress, plain.progress) << where;
         ASSERT_EQ(fast.text, hit_table(plain.hits)) << where;
         ASSERT_EQ(fast.error_bytes, plain.error_bytes) << where;
+    }
+}
+
+// The vote phase alone, over blocks in memory of sizes that are whole chunks and not, against
+// the plain loop.
+TEST(BlockVotesDifferential, VotePhaseDecidesAsThePlainLoop) {
+    std::mt19937_64 rng(8);
+    for (int round = 0; round < 48; ++round) {
+        const bool samples = round % 2 == 1;
+        sample_mode_set mode(samples);
+        const size_t count = round % 8 == 7 ? 60 + rng() % 40 : 3 + rng() % 8;
+        // Blocks of whole chunks and not; a length that ends anywhere.
+        const uint64_t block_size = round % 3 == 0 ? 512 : small_block + 8 * (rng() % 3);
+        const size_t length = block_size * (rng() % 3) + rng() % (block_size + 20);
+        const std::vector<std::string> inputs = damaged_copies(rng, round, count, length);
+        const plain_run plain = plain_restore(inputs, block_size);
+
+        std::vector<std::vector<uint8_t>> blocks(count, std::vector<uint8_t>(block_size, 0xA5));
+        std::vector<const uint8_t*> pointers;
+        for (auto& b : blocks) pointers.push_back(b.data());
+        std::vector<uint8_t> out(block_size, 0xA5);
+        block_votes votes(count, pointers.data(), out.data(), samples);
+        std::string output;
+        std::wstring progress = L"processing:\n";
+        uint64_t column = 0;
+        for (uint64_t offset = 0;; offset += block_size) {
+            uint64_t block_len = block_size;
+            for (size_t i = 0; i < count; ++i) {
+                const uint64_t size = inputs[i].size();
+                const uint64_t got = offset < size ? std::min<uint64_t>(block_size, size - offset) : 0;
+                std::memcpy(blocks[i].data(), inputs[i].data() + offset, got);
+                if (got > 0 && got < block_size) std::memset(blocks[i].data() + got, 0, block_size - got);
+                block_len = std::min(block_len, got);
+                progress += L'.';
+            }
+            bool clean = true;
+            if (block_len != 0) {
+                console_capture cap;
+                const uint8_t* decided = votes.vote_block(block_len, clean);
+                output.append(reinterpret_cast<const char*>(decided), block_len);
+                progress += cap.progress;
+            }
+            if (clean) {
+                progress += L'|';
+                if (++column >= 80 / (count + 1)) {
+                    column = 0;
+                    progress += L'\n';
+                }
+            } else {
+                progress += L"\n\n";
+                column = 0;
+            }
+            if (block_len == 0) break;
+        }
+        progress += L'\n';
+        const std::string where = "round " + std::to_string(round) + ", " +
+                                  std::to_string(count) + " inputs, " + std::to_string(length) +
+                                  " bytes, blocks of " + std::to_string(block_size);
+        ASSERT_EQ(output, plain.output) << where;
+        ASSERT_EQ(progress, plain.progress) << where;
+        const uint64_t* hits = votes.hits();
+        ASSERT_EQ(std::vector<uint64_t>(hits, hits + count), plain.hits) << where;
+        ASSERT_EQ(votes.error_bytes(), plain.error_bytes) << where;
     }
 }
 

@@ -64,7 +64,7 @@ void block_votes::settle_hits() {
     held_back_ = 0;
 }
 
-void block_votes::vote_one_deviant(uint64_t pos, uint64_t deviant) {
+[[gnu::always_inline]] inline void block_votes::vote_one_deviant(uint64_t pos, uint64_t deviant) {
     const uint64_t positions =
         nonzero_byte_count(load_group(inputs_[0] + pos) ^ load_group(inputs_[deviant] + pos));
     // The output holds input 0's group, from the scan.
@@ -144,11 +144,18 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
                 continue;
             }
             if ((all_deviate >> g) & 1 && vote_input_zero_alone(pos)) continue;
-            // The inputs that differ in this group, in increasing order.
+            // The inputs that differ in this group, in increasing order: first as bits, 64
+            // inputs to a word, then listed.
             uint64_t deviant_count = 0;
-            for (uint64_t j = 1; j < count_; ++j) {
-                deviants_[deviant_count] = static_cast<uint16_t>(j);
-                deviant_count += (masks_[j] >> g) & 1;
+            for (uint64_t j0 = 0; j0 < count_; j0 += 64) {
+                const uint64_t end = count_ - j0 < 64 ? count_ : j0 + 64;
+                uint64_t which = 0;
+                for (uint64_t j = j0 == 0 ? 1 : j0; j < end; ++j) {
+                    which |= ((masks_[j] >> g) & 1) << (j - j0);
+                }
+                for (; which != 0; which &= which - 1) {
+                    deviants_[deviant_count++] = static_cast<uint16_t>(j0 + std::countr_zero(which));
+                }
             }
             group_.pos = pos;
             // Inputs 0 up to the first deviant hold input 0's group.

@@ -131,7 +131,8 @@ uint64_t restore_blocks(uint64_t input_count, K_FILE* h_files, K_FILE& h_out,
         second_mark = ReadTimeStampCounter();
         disk_ticks += second_mark - first_mark;
 
-        // Vote phase: every group in which the inputs differ is voted.
+        // Vote phase: every group in which the inputs differ is voted. A block without any is
+        // written from input 0's own buffer, which holds the very same bytes, without a copy.
         const uint8_t* decided = input_buffers[0];
         if (!read_failed && block_len != 0) decided = votes.vote_block(block_len, block_clean);
         first_mark = ReadTimeStampCounter();

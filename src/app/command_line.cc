@@ -6,7 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/pattern_directory.h"
+#include "app/directory_part.h"
 #include "support/console.h"
 #include "support/report_error.h"
 #include "support/run_values.h"
@@ -97,7 +97,7 @@ bool add_input(wchar_t (*input_names)[1024], uint64_t& input_count, const wchar_
 /// pattern's directory part in front: it then opens wherever the current directory is, and a
 /// first input found so takes the default output into the pattern's directory too.
 void expand_pattern(const wchar_t* pattern, wchar_t (*input_names)[1024], uint64_t& input_count) {
-    const size_t directory_chars = pattern_directory_chars(pattern);
+    const size_t directory_chars = directory_part_chars(pattern);
     search_state search;
     memset(&search, 0, sizeof search);
     search.h_find = FindFirstFileW(pattern, &search.file_search_info);
@@ -131,11 +131,14 @@ void expand_pattern(const wchar_t* pattern, wchar_t (*input_names)[1024], uint64
 /// Builds "out.wav" in the directory of `first_input` (the current directory when it has none).
 /// A name that would not fit is reported and the output name stays empty.
 void build_default_output(const wchar_t* first_input, wchar_t* output_name) {
-    // The last separator of either kind ends the directory part.
+    // The last separator of either kind ends the directory part. A drive alone, as in
+    // "r:1.wav" (a pattern's match keeps it), is the directory part on Windows.
     size_t directory_chars = 0;
     for (size_t i = 0; i < name_chars && first_input[i] != L'\0'; ++i) {
         if (first_input[i] == L'/' || first_input[i] == L'\\') directory_chars = i + 1;
     }
+    const size_t system_directory_chars = directory_part_chars(first_input);
+    if (system_directory_chars > directory_chars) directory_chars = system_directory_chars;
     const size_t leaf_chars = wcslen(default_output_leaf);
     if (directory_chars + leaf_chars >= name_chars) {
         report_unusable_name(first_input, directory_chars, default_output_leaf, long_output_reason);

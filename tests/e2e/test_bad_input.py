@@ -365,6 +365,23 @@ def test_pattern_matches_open_from_the_pattern_directory(tally, separator):
     assert_unchanged(taken)
 
 
+def test_pattern_with_a_drive_alone_keeps_the_drive(tally):
+    # "z:*.wav" searches the current directory of drive Z:; the matches and the default output
+    # keep the drive, so they are opened there whatever the current drive is.
+    if not tally.wine:
+        pytest.skip("drives are Windows names")
+    names = ["1.wav", "2.wav", "3.wav"]
+    taken = inputs(names)
+    r = tally.run("z:*.wav")
+    stdout, stderr = clean_run(0, ["z:" + n for n in names], "z:out.wav")
+    assert r.stderr.splitlines()[0] == "[%24s] OK" % "z:out.wav"
+    assert sorted(r.stderr.splitlines()) == sorted(stderr.splitlines())
+    assert sorted(r.stdout.splitlines()) == sorted(stdout.splitlines())
+    assert r.status == 0
+    assert read("out.wav") == DATA
+    assert_unchanged(taken)
+
+
 # -- Names ----------------------------------------------------------------------------------------
 
 def test_names_with_spaces_and_letters_beyond_ascii(tally):

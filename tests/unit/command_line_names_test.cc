@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/pattern_directory.h"
+#include "app/directory_part.h"
 #include "console_capture.h"
 #include "scratch_dir.h"
 #include "support/run_values.h"
@@ -124,11 +124,11 @@ TEST_F(pattern_directory_test, matches_carry_the_pattern_directory_and_so_does_t
     EXPECT_EQ(std::wstring(dotted.names[0]).rfind(L"./rips/../rips/", 0), 0u);
 }
 
-TEST(pattern_directory, the_part_through_the_last_slash) {
-    EXPECT_EQ(pattern_directory_chars(L"*.wav"), 0u);
-    EXPECT_EQ(pattern_directory_chars(L"rips/*.wav"), 5u);
-    EXPECT_EQ(pattern_directory_chars(L"/mnt/rips/t?.wav"), 10u);
-    EXPECT_EQ(pattern_directory_chars(L""), 0u);
+TEST(directory_part, the_part_through_the_last_slash) {
+    EXPECT_EQ(directory_part_chars(L"*.wav"), 0u);
+    EXPECT_EQ(directory_part_chars(L"rips/*.wav"), 5u);
+    EXPECT_EQ(directory_part_chars(L"/mnt/rips/t?.wav"), 10u);
+    EXPECT_EQ(directory_part_chars(L""), 0u);
 }
 
 }  // namespace

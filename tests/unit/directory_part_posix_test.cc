@@ -9,19 +9,19 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/pattern_directory.h"
+#include "app/directory_part.h"
 #include "console_capture.h"
 #include "scratch_dir.h"
 
 namespace {
 
-TEST(pattern_directory_posix, backslash_and_colon_belong_to_names) {
-    EXPECT_EQ(pattern_directory_chars(L"a\\b*.wav"), 0u);
-    EXPECT_EQ(pattern_directory_chars(L"r:*.wav"), 0u);
-    EXPECT_EQ(pattern_directory_chars(L"x/a\\b*.wav"), 2u);
+TEST(directory_part_posix, backslash_and_colon_belong_to_names) {
+    EXPECT_EQ(directory_part_chars(L"a\\b*.wav"), 0u);
+    EXPECT_EQ(directory_part_chars(L"r:*.wav"), 0u);
+    EXPECT_EQ(directory_part_chars(L"x/a\\b*.wav"), 2u);
 }
 
-TEST(pattern_directory_posix, a_match_that_would_not_fit_is_left_out_whole) {
+TEST(directory_part_posix, a_match_that_would_not_fit_is_left_out_whole) {
     scratch_dir dir;
     const std::filesystem::path saved_cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.path);

@@ -100,7 +100,8 @@ uint32_t K_FILE::open(const wchar_t* name, uint32_t access, uint32_t disposition
             // Tells the caller whether an existing file was replaced (ERROR_ALREADY_EXISTS).
             if (disposition == CREATE_ALWAYS) error = GetLastError();
             const bool is_disk = !reads_may_stop_short(handle);
-            if (first_disposition == CREATE_ALWAYS && is_disk && !empty_file(handle)) {
+            if (for_writing && first_disposition == CREATE_ALWAYS && is_disk &&
+                !empty_file(handle)) {
                 err = GetLastError();
                 CloseHandle(handle);
                 handle = INVALID_HANDLE_VALUE;

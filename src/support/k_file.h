@@ -22,8 +22,9 @@ public:
     K_FILE& operator=(const K_FILE&) = delete;
     ~K_FILE();
 
-    /// Opens `name` ("-", "con" and "CON" stand for the standard streams). A create that is
-    /// refused and retried as an open of the existing file empties that file. Returns 0 when
+    /// Opens `name` ("-", "con" and "CON" stand for the standard streams). A file on disk opened
+    /// for writing with CREATE_ALWAYS is empty afterwards, also when the create was retried as
+    /// an open of the existing file; one that cannot be emptied fails to open. Returns 0 when
     /// open, 0xFFFFFFFF when already open, else the system error code (also left in `error`).
     uint32_t open(const wchar_t* name, uint32_t access, uint32_t disposition, uint32_t flags);
     /// Reads up to `length` bytes (all of them unless the input ends first, when short_reads).

@@ -60,7 +60,10 @@ def prepare(work, case):
         _, n, size, scenario = case["source"]
         return mi.ensure_set(work, n, size, scenario)
     _, n, size = case["source"]
-    return mi.ensure_worst(work, n, size)
+    paths, expected = mi.ensure_worst(work, n, size)
+    if case["mode"] == "a":
+        expected = mi.ensure_worst_sample_vote(work, n, size)
+    return paths, expected
 
 
 MODE_SWITCH = {"byte": [], "a": ["-a"], "sha256": ["-sha256"], "md5": ["-md5"]}

@@ -7,6 +7,7 @@ finished it (a ".done" marker is written last):
   <n>x<size>/base.bin                the undamaged file, and the expected output of every set here
   <n>x<size>/<scenario>/in_NNN.bin   n damaged copies; scenario is one of SCENARIOS
   worst/<n>x<size>/in_NNN.bin        n copies that differ from each other at every byte
+  worst/<n>x<size>/expected_a.bin    what the -a vote makes of them (computed with numpy)
 
 The damage of a set is placed so that in every 16-bit sample at most one copy is damaged: the
 majority is always right, so tally's output must equal base.bin in byte mode and with -a.
@@ -26,6 +27,7 @@ import random
 import sys
 
 MIB = 1 << 20
+BLOCK = 2 * MIB  # tally's block on Linux
 
 # Scenario name -> (kind, fraction of every copy's bytes that is damaged).
 SCENARIOS = {
@@ -214,6 +216,40 @@ def ensure_worst(work, n, size):
         _write(p, (base ^ mask).to_bytes(size, "little"))
     _mark_done(directory)
     return paths, paths[0]
+
+
+def ensure_worst_sample_vote(work, n, size):
+    """The expected output of the -a vote over the n inputs of ensure_worst.
+
+    No two inputs share a sample, so no input ever gains a hit and the -a vote copies input 0,
+    except where every candidate (inputs 0 to n - 2) is skipped as a sample a drive made up:
+    then the last candidate's sample, input n - 2's, is written. The data being uniform random,
+    that happens now and then. A sample is tested unless it is the first of its block or lies
+    at or beyond the block's length - 2 (blocks of BLOCK bytes). Uses numpy.
+    """
+    import numpy as np
+
+    paths, _ = ensure_worst(work, n, size)
+    expected = os.path.join(worst_dir(work, n, size), "expected_a.bin")
+    if os.path.exists(expected):
+        return expected
+    offsets = np.arange(size // 2, dtype=np.int64) * 2
+    local = offsets % BLOCK
+    block_len = np.minimum(BLOCK, size - (offsets - local))
+    tested = (local != 0) & (local < block_len - 2)
+    every_candidate_skipped = tested.copy()
+    for p in paths[: n - 1]:
+        s = np.fromfile(p, dtype="<u2").astype(np.uint32)
+        prev = np.roll(s, 1)
+        nxt = np.roll(s, -1)
+        avg = (prev + nxt) // 2
+        corrected = ((avg - s + 1) & 0xFFFFFFFF) < 3
+        every_candidate_skipped &= corrected
+    out = np.fromfile(paths[0], dtype="<u2")
+    last_candidate = np.fromfile(paths[n - 2], dtype="<u2")
+    out[every_candidate_skipped] = last_candidate[every_candidate_skipped]
+    _write(expected, out.tobytes())
+    return expected
 
 
 def main():

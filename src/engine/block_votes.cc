@@ -6,8 +6,9 @@
 // The commonest differing group, in byte mode, has one deviant input d: one damaged copy. At
 // every position where d holds another byte, the byte vote finds count - 2 other holders (at
 // least 1, so "#" is shown) for every input but d, none for d, and writes input 0's byte. The
-// next commonest is the mirror image: input 0 damaged, every other input holding one group.
-// Such groups are settled here in a few operations. Hits that every input gains are held back
+// next commonest are two damaged copies, damaged at different positions, and the mirror image
+// of one damaged copy: input 0 damaged, every other input holding one group. Such groups are
+// settled here in a few operations. Hits that every input gains are held back
 // as one number until something reads the table.
 #include "engine/block_votes.h"
 
@@ -25,14 +26,20 @@ uint64_t load_group(const uint8_t* p) {
     return v;
 }
 
-/// Returns how many of the 8 bytes of `x` are not 0.
-uint64_t nonzero_byte_count(uint64_t x) {
+/// Returns one bit per byte of `x` (the lowest bit of the byte), set where the byte is not 0.
+uint64_t nonzero_bytes(uint64_t x) {
     x |= x >> 4;
     x |= x >> 2;
     x |= x >> 1;
-    // One bit per byte; the multiplication sums the bytes into the top one.
-    return ((x & 0x0101010101010101u) * 0x0101010101010101u) >> 56;
+    return x & 0x0101010101010101u;
 }
+
+/// Returns how many bits `x` has set, where only the lowest bit of each byte may be set: the
+/// multiplication sums the bytes into the top one.
+uint64_t byte_count(uint64_t x) { return (x * 0x0101010101010101u) >> 56; }
+
+/// Returns how many of the 8 bytes of `x` are not 0.
+uint64_t nonzero_byte_count(uint64_t x) { return byte_count(nonzero_bytes(x)); }
 
 }  // namespace
 
@@ -75,6 +82,59 @@ void block_votes::settle_hits() {
     symbols_.add(L'#', positions);
 }
 
+void block_votes::classify_groups(uint64_t& one, uint64_t& two, uint64_t& all) {
+    uint64_t some = 0;
+    uint64_t several = 0;
+    uint64_t many = 0;  // three or more
+    all = ~uint64_t{0};
+    for (uint64_t j = 1; j < count_; ++j) {
+        many |= several & masks_[j];
+        several |= some & masks_[j];
+        some |= masks_[j];
+        all &= masks_[j];
+    }
+    one = some & ~several;
+    two = several & ~many;
+    all &= several;
+    // The deviants of those groups, in increasing order; 0 marks a pair not yet begun.
+    for (uint64_t bits = two; bits != 0; bits &= bits - 1) first_deviant_[std::countr_zero(bits)] = 0;
+    for (uint64_t j = 1; j < count_; ++j) {
+        for (uint64_t bits = masks_[j] & (one | two); bits != 0; bits &= bits - 1) {
+            const int g = std::countr_zero(bits);
+            if (first_deviant_[g] == 0 || (one >> g) & 1) {
+                first_deviant_[g] = static_cast<uint16_t>(j);
+            } else {
+                second_deviant_[g] = static_cast<uint16_t>(j);
+            }
+        }
+    }
+}
+
+bool block_votes::vote_two_deviants(uint64_t pos, uint64_t a, uint64_t b) {
+    const uint64_t lead = load_group(inputs_[0] + pos);
+    const uint64_t at_a = nonzero_bytes(load_group(inputs_[a] + pos) ^ lead);
+    const uint64_t at_b = nonzero_bytes(load_group(inputs_[b] + pos) ^ lead);
+    if ((at_a & at_b) != 0) return false;
+    // At every differing position one of the two alone holds another byte: as for one
+    // deviant, each other input counts count - 2 others there, and input 0's byte wins.
+    const uint64_t positions_a = byte_count(at_a);
+    const uint64_t positions_b = byte_count(at_b);
+    const uint64_t gained = count_ - 2;
+    held_back_ += gained * (positions_a + positions_b);
+    hits_[a] -= gained * positions_a;  // modulo 2^64, as the hits settle
+    hits_[b] -= gained * positions_b;
+    group_.error_bytes += positions_a + positions_b;
+    symbols_.add(L'#', positions_a + positions_b);
+    return true;
+}
+
+void block_votes::vote_general(uint64_t pos, uint64_t deviant_count) {
+    group_.pos = pos;
+    // Inputs 0 up to the first deviant hold input 0's group.
+    group_.prefix_last = deviants_[0] - 1u;
+    vote_(group_, deviants_, deviant_count, held_back_, symbols_);
+}
+
 bool block_votes::vote_input_zero_alone(uint64_t pos) {
     const uint64_t other = load_group(inputs_[1] + pos);
     bool same = true;
@@ -114,33 +174,24 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
         if (block_clean) err_printf(L"<\n");
         block_clean = false;
 
-        // The groups with exactly one deviant, and that deviant; and the groups in which every
-        // input differs from input 0 (byte mode only).
+        // Byte mode: the groups with one deviant, with two, and with every input but input 0.
         uint64_t one_deviant = 0;
+        uint64_t two_deviants = 0;
         uint64_t all_deviate = 0;
-        if (!samples_) {
-            uint64_t some = 0;
-            uint64_t several = 0;
-            all_deviate = ~uint64_t{0};
-            for (uint64_t j = 1; j < count_; ++j) {
-                several |= some & masks_[j];
-                some |= masks_[j];
-                all_deviate &= masks_[j];
-            }
-            one_deviant = some & ~several;
-            all_deviate &= several;
-            for (uint64_t j = 1; j < count_; ++j) {
-                for (uint64_t bits = masks_[j] & one_deviant; bits != 0; bits &= bits - 1) {
-                    only_deviant_[std::countr_zero(bits)] = static_cast<uint16_t>(j);
-                }
-            }
-        }
+        if (!samples_) classify_groups(one_deviant, two_deviants, all_deviate);
 
         for (uint64_t bits = differing; bits != 0; bits &= bits - 1) {
             const uint64_t g = static_cast<uint64_t>(std::countr_zero(bits));
             const uint64_t pos = (chunk + g) * 8;
             if ((one_deviant >> g) & 1) {
-                vote_one_deviant(pos, only_deviant_[g]);
+                vote_one_deviant(pos, first_deviant_[g]);
+                continue;
+            }
+            if ((two_deviants >> g) & 1) {
+                if (vote_two_deviants(pos, first_deviant_[g], second_deviant_[g])) continue;
+                deviants_[0] = first_deviant_[g];
+                deviants_[1] = second_deviant_[g];
+                vote_general(pos, 2);
                 continue;
             }
             if ((all_deviate >> g) & 1 && vote_input_zero_alone(pos)) continue;
@@ -157,10 +208,7 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
                     deviants_[deviant_count++] = static_cast<uint16_t>(j0 + std::countr_zero(which));
                 }
             }
-            group_.pos = pos;
-            // Inputs 0 up to the first deviant hold input 0's group.
-            group_.prefix_last = deviants_[0] - 1u;
-            vote_(group_, deviants_, deviant_count, held_back_, symbols_);
+            vote_general(pos, deviant_count);
         }
     }
     symbols_.flush();

@@ -14,7 +14,9 @@
 //   - base + m - j when it scans: each scanning holder counts on from where holder j left it;
 //   - base + i - j when it does not scan (skipped, or the last input): the count it was handed.
 // A table from sample value to a class of holders gives all of these in time linear in the
-// number of inputs.
+// number of inputs. Only the deviants, the inputs whose group differs from the first
+// candidate's, can hold another sample than it; and the commonest differing sample, with no
+// candidate skipped and two values only, is settled as the byte vote settles such a position.
 #include <cstdint>
 #include <cstring>
 

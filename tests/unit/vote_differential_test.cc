@@ -379,6 +379,17 @@ std::vector<std::string> damaged_copies(std::mt19937_64& rng, int round, size_t 
         for (size_t k = 1; k < count; ++k) inputs[k] = k % 2 == 0 && !zero_alone ? zero : one;
         if (!zero_alone && rng() % 2 == 0) inputs[count - 1] = zero;
     }
+    // Two copies damaged at the same places, now alike and now not: groups in which two
+    // inputs differ, at the same positions or at different ones.
+    if (round % 4 == 1 && count > 2 && length > 0) {
+        const size_t a = 1 + rng() % (count - 1);
+        const size_t b = 1 + (a + rng() % (count - 2)) % (count - 1);
+        for (size_t d = 0; d < 1 + length / 64; ++d) {
+            const size_t at = rng() % length;
+            inputs[a][at] = static_cast<char>(0x80 + rng() % 2);
+            inputs[b][(at + (rng() % 3 == 0 ? 1 : 0)) % length] = static_cast<char>(0x80 + rng() % 2);
+        }
+    }
     // Now and then one input ends early.
     if (rng() % 4 == 0 && length > 10) inputs[rng() % count].resize(length - 1 - rng() % 10);
     return inputs;

@@ -252,7 +252,7 @@ def targets(results, quick):
         v = per(hi) / per(lo)
         # With small inputs the fixed cost of a run hides much of the vote at 3 inputs; the
         # same ratio of the time above the floor shows how the vote alone scales.
-        extra = f" ({above(hi) / above(lo):.0f} above the floor)" if above(lo) > 0 else ""
+        extra = f" ({above(hi) / above(lo):.1f} above the floor)" if above(lo) > 0 else ""
         rows.append(("every byte differs: time per input byte, 384 vs 3 inputs <= 4", f"{v:.1f}{extra}",
                      "pass" if v <= 4 else "FAIL"))
     else:
@@ -328,7 +328,9 @@ def write_report(path, results, info, args, duration):
         "bursts of 16-256 bytes covering 0.1%, never two copies in one sample, so the majority is",
         "always right and every checked output must equal the undamaged file. In the \"every byte",
         "differs\" cases input k is one random file XORed with a per-input pattern: no two inputs",
-        "share a byte (up to 253 inputs) or a sample (up to 384), and the expected output is input 0.",
+        "share a byte (up to 253 inputs) or a sample (up to 384), and the expected output is input 0;",
+        "with -a, input 0 except where every candidate's sample lies within 1 of its neighbours'",
+        "average (random data has a few), where it is the last candidate's (computed with numpy).",
         "",
         "The floor allocates its buffers like tally's fallback path (aligned to 2 MiB, huge-page",
         "advice, locked, zero-filled). Where the locked-memory limit is unlimited, tally takes its",

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks tally against its I/O floor, in one command, on Debian as root:
 #
-#   bench/run.sh            the full set (about 12 GiB of inputs under bench/work, reused later)
+#   bench/run.sh            the full set (about 17 GiB of inputs under bench/work, reused later)
 #   bench/run.sh --quick    reduced sizes and 3 repetitions, to try the harness out
 #
 # Further options go to bench/bench.py: --only 3x512M (cases whose name contains the text),

@@ -88,8 +88,7 @@ void vote_bytes_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t d
     // first candidate's scan, which writes that byte.
     std::memcpy(ctx.output + ctx.pos, &lead, sizeof lead);
 
-    for (uint64_t positions = some; positions != 0;
-         positions &= positions - 1) {
+    for (uint64_t positions = some; positions != 0; positions &= positions - 1) {
         const unsigned shift = static_cast<unsigned>(std::countr_zero(positions));
         const uint64_t p = ctx.pos + shift / 8;
         const unsigned lead_byte = static_cast<unsigned>(lead >> shift) & 0xFF;

@@ -90,9 +90,9 @@ void print_end_report(uint64_t input_count, const uint64_t* hits,
 }  // namespace
 
 uint64_t restore_blocks(uint64_t input_count, K_FILE* h_files, K_FILE& h_out,
-                        uint8_t* output_buffer, uint8_t* const* input_buffers,
-                        uint64_t block_size, const wchar_t (*input_names)[1024],
-                        const wchar_t* output_name, K_CRYPT& digests) {
+                        uint8_t* output_buffer, uint8_t* const* input_buffers, uint64_t block_size,
+                        const wchar_t (*input_names)[1024], const wchar_t* output_name,
+                        K_CRYPT& digests) {
     block_votes votes(input_count, input_buffers, output_buffer, sample_mode);
 
     // A clean block shows one dot per input and one bar; as many as fit in 80 columns share a

@@ -36,10 +36,14 @@ uint64_t nonzero_bytes(uint64_t x) {
 
 /// Returns how many bits `x` has set, where only the lowest bit of each byte may be set: the
 /// multiplication sums the bytes into the top one.
-uint64_t byte_count(uint64_t x) { return (x * 0x0101010101010101u) >> 56; }
+uint64_t byte_count(uint64_t x) {
+    return (x * 0x0101010101010101u) >> 56;
+}
 
 /// Returns how many of the 8 bytes of `x` are not 0.
-uint64_t nonzero_byte_count(uint64_t x) { return byte_count(nonzero_bytes(x)); }
+uint64_t nonzero_byte_count(uint64_t x) {
+    return byte_count(nonzero_bytes(x));
+}
 
 }  // namespace
 
@@ -97,7 +101,8 @@ void block_votes::classify_groups(uint64_t& one, uint64_t& two, uint64_t& all) {
     two = several & ~many;
     all &= several;
     // The deviants of those groups, in increasing order; 0 marks a pair not yet begun.
-    for (uint64_t bits = two; bits != 0; bits &= bits - 1) first_deviant_[std::countr_zero(bits)] = 0;
+    for (uint64_t bits = two; bits != 0; bits &= bits - 1)
+        first_deviant_[std::countr_zero(bits)] = 0;
     for (uint64_t j = 1; j < count_; ++j) {
         for (uint64_t bits = masks_[j] & (one | two); bits != 0; bits &= bits - 1) {
             const int g = std::countr_zero(bits);
@@ -205,7 +210,8 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
                     which |= ((masks_[j] >> g) & 1) << (j - j0);
                 }
                 for (; which != 0; which &= which - 1) {
-                    deviants_[deviant_count++] = static_cast<uint16_t>(j0 + std::countr_zero(which));
+                    deviants_[deviant_count++] =
+                        static_cast<uint16_t>(j0 + std::countr_zero(which));
                 }
             }
             vote_general(pos, deviant_count);

@@ -29,7 +29,8 @@ uint64_t scan_chunk_portable(const uint8_t* const* inputs, uint64_t count, uint8
         const uint8_t* other = inputs[j] + pos;
         uint64_t mask = 0;
         for (uint64_t g = 0; g < groups; ++g) {
-            mask |= static_cast<uint64_t>(load_group(first + 8 * g) != load_group(other + 8 * g)) << g;
+            mask |= static_cast<uint64_t>(load_group(first + 8 * g) != load_group(other + 8 * g))
+                    << g;
         }
         masks[j] = mask;
         any |= mask;
@@ -76,7 +77,8 @@ __attribute__((target("avx2"))) uint64_t scan_chunk_avx2(const uint8_t* const* i
             }
         }
         for (uint64_t g = tail; g < groups; ++g) {
-            mask |= static_cast<uint64_t>(load_group(first + 8 * g) != load_group(other + 8 * g)) << g;
+            mask |= static_cast<uint64_t>(load_group(first + 8 * g) != load_group(other + 8 * g))
+                    << g;
         }
         masks[j] = mask;
         any |= mask;
@@ -108,10 +110,12 @@ __attribute__((target("avx512f"))) uint64_t scan_chunk_avx512(const uint8_t* con
         for (uint64_t v = 0; v < vectors; ++v) {
             const __m512i a = _mm512_loadu_si512(first + 64 * v);
             const __m512i b = _mm512_loadu_si512(other + 64 * v);
-            mask |= static_cast<uint64_t>(_mm512_cmpneq_epi64_mask(a, b)) << (groups_per_vector * v);
+            mask |= static_cast<uint64_t>(_mm512_cmpneq_epi64_mask(a, b))
+                    << (groups_per_vector * v);
         }
         for (uint64_t g = tail; g < groups; ++g) {
-            mask |= static_cast<uint64_t>(load_group(first + 8 * g) != load_group(other + 8 * g)) << g;
+            mask |= static_cast<uint64_t>(load_group(first + 8 * g) != load_group(other + 8 * g))
+                    << g;
         }
         masks[j] = mask;
         any |= mask;

@@ -16,9 +16,8 @@ constexpr uint64_t scan_chunk_groups = 64;
 /// j from 1 on, when input j's group g differs from input 0's; the other bits are clear and
 /// masks[0] is not written. Returns the union of the masks: the groups in which some input
 /// differs.
-typedef uint64_t (*chunk_scanner)(const uint8_t* const* inputs, uint64_t count,
-                                  uint8_t* output, uint64_t pos, uint64_t groups,
-                                  uint64_t* masks);
+typedef uint64_t (*chunk_scanner)(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
+                                  uint64_t pos, uint64_t groups, uint64_t* masks);
 
 /// Returns the fastest scanner that this processor runs: AVX-512 or AVX2 where it has them,
 /// else the portable one.

@@ -7,15 +7,15 @@ class vote_symbols;
 
 /// One differing group, handed from the block loop to a vote.
 struct vote_context {
-    uint64_t count;                 ///< inputs, 3 to 384
-    const uint8_t* const* inputs;   ///< every input's current block
-    uint8_t* output;                ///< the decided block
-    uint64_t pos;                   ///< offset of the group in the block, a multiple of 8
-    uint64_t prefix_last;           ///< inputs 0..prefix_last hold input 0's 8 bytes
-    uint64_t block_len;             ///< bytes of the block that will be written
-    uint64_t* hits;                 ///< hit table, count entries
-    uint64_t* agree_count;          ///< scratch, count entries
-    uint64_t error_bytes;           ///< running count of disagreeing byte positions
+    uint64_t count;                ///< inputs, 3 to 384
+    const uint8_t* const* inputs;  ///< every input's current block
+    uint8_t* output;               ///< the decided block
+    uint64_t pos;                  ///< offset of the group in the block, a multiple of 8
+    uint64_t prefix_last;          ///< inputs 0..prefix_last hold input 0's 8 bytes
+    uint64_t block_len;            ///< bytes of the block that will be written
+    uint64_t* hits;                ///< hit table, count entries
+    uint64_t* agree_count;         ///< scratch, count entries
+    uint64_t error_bytes;          ///< running count of disagreeing byte positions
 };
 
 /// Decides the group's 8 bytes one position at a time, counting the holders of every value.

@@ -43,7 +43,9 @@ uint64_t nonzero_bytes(uint64_t x) {
 }
 
 /// Returns how many bits `x` has set, where only the lowest bit of each byte may be set.
-uint64_t byte_count(uint64_t x) { return (x * 0x0101010101010101u) >> 56; }
+uint64_t byte_count(uint64_t x) {
+    return (x * 0x0101010101010101u) >> 56;
+}
 
 }  // namespace
 

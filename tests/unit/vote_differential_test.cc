@@ -41,15 +41,16 @@ struct vote_pair {
         std::wstring text;
     };
 
-    outcome run(void (*vote)(vote_context&), uint64_t pos, uint64_t prefix_last,
-                uint64_t block_len, uint64_t errors_before) const {
+    outcome run(void (*vote)(vote_context&), uint64_t pos, uint64_t prefix_last, uint64_t block_len,
+                uint64_t errors_before) const {
         outcome o;
         o.output.assign(group_block, 0xEE);
         uint64_t hits[384];
         uint64_t agree[384];
         for (size_t k = 0; k < blocks.size(); ++k) hits[k] = hits_before[k];
-        vote_context ctx{blocks.size(), pointers.data(), o.output.data(), pos, prefix_last,
-                         block_len, hits, agree, errors_before};
+        vote_context ctx{blocks.size(), pointers.data(), o.output.data(),
+                         pos,           prefix_last,     block_len,
+                         hits,          agree,           errors_before};
         {
             console_capture cap;
             vote(ctx);
@@ -97,7 +98,8 @@ public:
         }
         for (auto& b : pair.blocks) pair.pointers.push_back(b.data());
         size_t j = 1;
-        while (j < count && std::memcmp(pair.blocks[j].data() + pos, pair.blocks[0].data() + pos, 8) == 0) {
+        while (j < count &&
+               std::memcmp(pair.blocks[j].data() + pos, pair.blocks[0].data() + pos, 8) == 0) {
             ++j;
         }
         if (j == count) return false;
@@ -110,9 +112,12 @@ public:
 private:
     unsigned pick_alphabet() {
         switch (rng_() % 6) {
-            case 0: return 1 + static_cast<unsigned>(rng_() % 2);
-            case 1: return 256;
-            default: return 2 + static_cast<unsigned>(rng_() % 4);
+            case 0:
+                return 1 + static_cast<unsigned>(rng_() % 2);
+            case 1:
+                return 256;
+            default:
+                return 2 + static_cast<unsigned>(rng_() % 4);
         }
     }
 
@@ -135,7 +140,9 @@ struct vote_kind {
     void (*plain)(vote_context&);
 };
 
-void PrintTo(const vote_kind& kind, std::ostream* os) { *os << kind.name; }
+void PrintTo(const vote_kind& kind, std::ostream* os) {
+    *os << kind.name;
+}
 
 class VoteDifferential : public testing::TestWithParam<vote_kind> {};
 
@@ -156,10 +163,9 @@ TEST_P(VoteDifferential, CountingVoteDecidesAsThePairwiseProcedure) {
         uint64_t prefix_last = 0;
         if (!groups.fill(pair, count, kind.samples, pos, any_prefix, prefix_last)) continue;
         const uint64_t errors_before = groups.below(1000);
-        const std::string where = "round " + std::to_string(round) + ", " +
-                                  std::to_string(count) + " inputs, prefix_last " +
-                                  std::to_string(prefix_last) + ", pos " + std::to_string(pos) +
-                                  ", block_len " + std::to_string(block_len);
+        const std::string where = "round " + std::to_string(round) + ", " + std::to_string(count) +
+                                  " inputs, prefix_last " + std::to_string(prefix_last) + ", pos " +
+                                  std::to_string(pos) + ", block_len " + std::to_string(block_len);
         expect_same(pair.run(kind.fast, pos, prefix_last, block_len, errors_before),
                     pair.run(kind.plain, pos, prefix_last, block_len, errors_before), where);
         ++voted;
@@ -187,13 +193,11 @@ TEST_P(VoteDifferential, AllDifferentValuesAmongManyInputs) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Votes, VoteDifferential,
-                         testing::Values(vote_kind{"bytes", false, vote_bytes, vote_bytes_reference},
-                                         vote_kind{"samples", true, vote_samples,
-                                                   vote_samples_reference}),
-                         [](const testing::TestParamInfo<vote_kind>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Votes, VoteDifferential,
+    testing::Values(vote_kind{"bytes", false, vote_bytes, vote_bytes_reference},
+                    vote_kind{"samples", true, vote_samples, vote_samples_reference}),
+    [](const testing::TestParamInfo<vote_kind>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // The chunk scanners against a group-by-group comparison.
@@ -204,7 +208,9 @@ struct scanner_kind {
     bool runs_here;
 };
 
-void PrintTo(const scanner_kind& kind, std::ostream* os) { *os << kind.name; }
+void PrintTo(const scanner_kind& kind, std::ostream* os) {
+    *os << kind.name;
+}
 
 class ChunkScanner : public testing::TestWithParam<scanner_kind> {};
 
@@ -225,8 +231,9 @@ TEST_P(ChunkScanner, MarksExactlyTheDifferingGroupsOfEveryInputAndCopiesInputZer
             for (auto& b : blocks) b[o] = v;
         }
         // Differences: none, a few, or many; in any input, any byte of a group.
-        const uint64_t changes =
-            rng() % 4 == 0 ? 0 : rng() % 3 == 0 ? rng() % (groups * count) : 1 + rng() % 3;
+        const uint64_t changes = rng() % 4 == 0   ? 0
+                                 : rng() % 3 == 0 ? rng() % (groups * count)
+                                                  : 1 + rng() % 3;
         for (uint64_t c = 0; c < changes; ++c) {
             const size_t k = rng() % count;
             blocks[k][pos + rng() % (groups * 8)] ^= static_cast<uint8_t>(1 + rng() % 255);
@@ -238,7 +245,8 @@ TEST_P(ChunkScanner, MarksExactlyTheDifferingGroupsOfEveryInputAndCopiesInputZer
         uint64_t expected_union = 0;
         for (uint64_t g = 0; g < groups; ++g) {
             for (size_t k = 1; k < count; ++k) {
-                if (std::memcmp(blocks[k].data() + pos + 8 * g, blocks[0].data() + pos + 8 * g, 8) != 0) {
+                if (std::memcmp(blocks[k].data() + pos + 8 * g, blocks[0].data() + pos + 8 * g,
+                                8) != 0) {
                     expected[k] |= uint64_t{1} << g;
                     expected_union |= uint64_t{1} << g;
                 }
@@ -249,8 +257,10 @@ TEST_P(ChunkScanner, MarksExactlyTheDifferingGroupsOfEveryInputAndCopiesInputZer
         std::vector<uint8_t> output(bytes + 8, 0xEE);
         std::vector<uint64_t> masks(count, 99);
         ASSERT_EQ(kind.scan(pointers.data(), count, output.data(), pos, groups, masks.data()),
-                  expected_union) << where;
-        for (size_t k = 1; k < count; ++k) ASSERT_EQ(masks[k], expected[k]) << where << " input " << k;
+                  expected_union)
+            << where;
+        for (size_t k = 1; k < count; ++k)
+            ASSERT_EQ(masks[k], expected[k]) << where << " input " << k;
         ASSERT_EQ(std::memcmp(output.data() + pos, blocks[0].data() + pos, groups * 8), 0) << where;
         for (size_t o = 0; o < pos; ++o) ASSERT_EQ(output[o], 0xEE) << where;
         for (size_t o = bytes; o < output.size(); ++o) ASSERT_EQ(output[o], 0xEE) << where;
@@ -258,7 +268,8 @@ TEST_P(ChunkScanner, MarksExactlyTheDifferingGroupsOfEveryInputAndCopiesInputZer
         // Without an output the same inputs are marked.
         std::vector<uint64_t> again(count, 99);
         ASSERT_EQ(kind.scan(pointers.data(), count, nullptr, pos, groups, again.data()),
-                  expected_union) << where;
+                  expected_union)
+            << where;
         for (size_t k = 1; k < count; ++k) ASSERT_EQ(again[k], expected[k]) << where;
     }
 }
@@ -312,7 +323,8 @@ plain_run plain_restore(const std::vector<std::string>& inputs, uint64_t block_s
             const uint64_t size = inputs[i].size();
             const uint64_t got = offset < size ? std::min<uint64_t>(block_size, size - offset) : 0;
             std::memcpy(blocks[i].data(), inputs[i].data() + offset, got);
-            if (got > 0 && got < block_size) std::memset(blocks[i].data() + got, 0, block_size - got);
+            if (got > 0 && got < block_size)
+                std::memset(blocks[i].data() + got, 0, block_size - got);
             block_len = std::min(block_len, got);
             err_symbol(L'.');
         }
@@ -387,7 +399,8 @@ std::vector<std::string> damaged_copies(std::mt19937_64& rng, int round, size_t 
         for (size_t d = 0; d < 1 + length / 64; ++d) {
             const size_t at = rng() % length;
             inputs[a][at] = static_cast<char>(0x80 + rng() % 2);
-            inputs[b][(at + (rng() % 3 == 0 ? 1 : 0)) % length] = static_cast<char>(0x80 + rng() % 2);
+            inputs[b][(at + (rng() % 3 == 0 ? 1 : 0)) % length] =
+                static_cast<char>(0x80 + rng() % 2);
         }
     }
     // Now and then one input ends early.
@@ -448,9 +461,11 @@ TEST(BlockVotesDifferential, VotePhaseDecidesAsThePlainLoop) {
             uint64_t block_len = block_size;
             for (size_t i = 0; i < count; ++i) {
                 const uint64_t size = inputs[i].size();
-                const uint64_t got = offset < size ? std::min<uint64_t>(block_size, size - offset) : 0;
+                const uint64_t got =
+                    offset < size ? std::min<uint64_t>(block_size, size - offset) : 0;
                 std::memcpy(blocks[i].data(), inputs[i].data() + offset, got);
-                if (got > 0 && got < block_size) std::memset(blocks[i].data() + got, 0, block_size - got);
+                if (got > 0 && got < block_size)
+                    std::memset(blocks[i].data() + got, 0, block_size - got);
                 block_len = std::min(block_len, got);
                 progress += L'.';
             }
@@ -474,9 +489,9 @@ TEST(BlockVotesDifferential, VotePhaseDecidesAsThePlainLoop) {
             if (block_len == 0) break;
         }
         progress += L'\n';
-        const std::string where = "round " + std::to_string(round) + ", " +
-                                  std::to_string(count) + " inputs, " + std::to_string(length) +
-                                  " bytes, blocks of " + std::to_string(block_size);
+        const std::string where = "round " + std::to_string(round) + ", " + std::to_string(count) +
+                                  " inputs, " + std::to_string(length) + " bytes, blocks of " +
+                                  std::to_string(block_size);
         ASSERT_EQ(output, plain.output) << where;
         ASSERT_EQ(progress, plain.progress) << where;
         const uint64_t* hits = votes.hits();

@@ -11,6 +11,7 @@
 // settled here in a few operations. Hits that every input gains are held back
 // as one number until something reads the table.
 #include "engine/block_votes.h"
+#include "engine/group_bits.h"
 
 #include <bit>
 #include <cstring>
@@ -18,27 +19,6 @@
 #include "support/console.h"
 
 namespace {
-
-/// Returns the 8 bytes at `p` as one value.
-uint64_t load_group(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-/// Returns one bit per byte of `x` (the lowest bit of the byte), set where the byte is not 0.
-uint64_t nonzero_bytes(uint64_t x) {
-    x |= x >> 4;
-    x |= x >> 2;
-    x |= x >> 1;
-    return x & 0x0101010101010101u;
-}
-
-/// Returns how many bits `x` has set, where only the lowest bit of each byte may be set: the
-/// multiplication sums the bytes into the top one.
-uint64_t byte_count(uint64_t x) {
-    return (x * 0x0101010101010101u) >> 56;
-}
 
 /// Returns how many of the 8 bytes of `x` are not 0.
 uint64_t nonzero_byte_count(uint64_t x) {

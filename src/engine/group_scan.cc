@@ -4,21 +4,11 @@
 // would jump between all the blocks every 8 bytes. An input whose chunk equals input 0's costs
 // one pass of XOR and OR; only an input that differs somewhere is compared group by group.
 #include "engine/group_scan.h"
+#include "engine/group_bits.h"
 
 #include <immintrin.h>
 
 #include <cstring>
-
-namespace {
-
-/// Returns the 8 bytes at `p` as one value.
-uint64_t load_group(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-}  // namespace
 
 uint64_t scan_chunk_portable(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
                              uint64_t pos, uint64_t groups, uint64_t* masks) {

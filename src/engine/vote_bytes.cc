@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/group_bits.h"
 #include "engine/vote.h"
 #include "engine/vote_symbols.h"
 
@@ -26,26 +27,6 @@ constexpr uint64_t max_inputs = 384;
 
 // Holders per byte value among the deviants; all zero between positions.
 uint16_t holders[256];
-
-/// Returns the 8 bytes at `p` as one little-endian value.
-uint64_t load_group(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-/// Returns one bit per byte of `x` (the lowest bit of the byte), set where the byte is not 0.
-uint64_t nonzero_bytes(uint64_t x) {
-    x |= x >> 4;
-    x |= x >> 2;
-    x |= x >> 1;
-    return x & 0x0101010101010101u;
-}
-
-/// Returns how many bits `x` has set, where only the lowest bit of each byte may be set.
-uint64_t byte_count(uint64_t x) {
-    return (x * 0x0101010101010101u) >> 56;
-}
 
 }  // namespace
 

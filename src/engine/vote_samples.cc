@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/group_bits.h"
 #include "engine/vote.h"
 #include "engine/vote_symbols.h"
 
@@ -35,13 +36,6 @@ uint16_t class_of_value[65536];
 uint16_t class_value[max_inputs + 1];
 uint16_t class_holders[max_inputs + 1];
 uint16_t class_first_scanner[max_inputs + 1];
-
-/// Returns the 8 bytes at `p` as one little-endian value.
-uint64_t load_group(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
 
 /// Returns the unsigned 16-bit little-endian sample at byte offset `p` of `block`.
 uint32_t sample_at(const uint8_t* block, uint64_t p) {

@@ -1,28 +1,47 @@
 // The vote phase of the block loop. The chunk scanner marks, per input, the groups in which it
-// differs from input 0; only those groups are voted, position by position, and a vote looks
-// only at the inputs that differ. The last group may reach past block_len; those bytes are
-// voted but not written.
+// differs from input 0; only those groups are voted, and a vote looks only at the inputs that
+// differ. The last group may reach past block_len; those bytes are voted but not written.
 //
-// The commonest differing group, in byte mode, has one deviant input d: one damaged copy. At
-// every position where d holds another byte, the byte vote finds count - 2 other holders (at
-// least 1, so "#" is shown) for every input but d, none for d, and writes input 0's byte. The
-// next commonest are two damaged copies, damaged at different positions, and the mirror image
-// of one damaged copy: input 0 damaged, every other input holding one group. Such groups are
-// settled here in a few operations. Hits that every input gains are held back
-// as one number until something reads the table.
+// Byte mode decides most positions without the vote. The byte vote gives every input, at a
+// position where the inputs disagree, the number of other inputs that hold its byte, and writes
+// the byte held by most (the lowest-numbered input's on a tie); a position where all agree
+// counts nothing. So where one input alone holds another byte, every other input gains
+// count - 2 (at least 1, so "#" is shown), that input nothing, and input 0's byte is written;
+// where input 0 alone holds another byte and every other input one same byte, the mirror
+// image. These simple positions, the commonest by far when copies are damaged at different
+// places, are found for a whole chunk with a few operations per 64 bytes and counted in bulk.
+// Only the order of the hits matters to the vote, when nobody shares a byte and the hit totals
+// so far choose ("N."): the simple positions before each group that the vote decides are
+// therefore counted before it. Hits that every input gains are held back as one number until
+// something reads the table.
 #include "engine/block_votes.h"
-#include "engine/group_bits.h"
 
 #include <bit>
 #include <cstring>
 
+#include "engine/group_bits.h"
 #include "support/console.h"
 
 namespace {
 
-/// Returns how many of the 8 bytes of `x` are not 0.
-uint64_t nonzero_byte_count(uint64_t x) {
-    return byte_count(nonzero_bytes(x));
+/// Returns the bits of the bytes of groups `from` up to `to` (not included) that lie in word
+/// `w` of a chunk's byte bits (groups 8w to 8w + 7).
+uint64_t group_range_bits(uint64_t w, uint64_t from, uint64_t to) {
+    const uint64_t first = from > 8 * w ? from - 8 * w : 0;
+    const uint64_t end = to - 8 * w < 8 ? to - 8 * w : 8;
+    const uint64_t below_end = end == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * end)) - 1;
+    return below_end & ~((uint64_t{1} << (8 * first)) - 1);
+}
+
+/// Returns the 8 bits of a word of byte bits, one per group, set where the group has a bit set.
+uint64_t groups_with_bits(uint64_t byte_bits) {
+    return byte_flags_to_bits(nonzero_bytes(byte_bits));
+}
+
+/// Returns a word of byte bits with all 8 bits set of every group whose bit is set in `groups`
+/// (0 to 255).
+uint64_t bytes_of_groups(uint64_t groups) {
+    return bits_to_byte_flags(groups) * 0xFF;
 }
 
 }  // namespace
@@ -34,7 +53,9 @@ block_votes::block_votes(uint64_t count, const uint8_t* const* inputs, uint8_t* 
       output_(output),
       vote_(samples ? vote_samples_deviants : vote_bytes_deviants),
       scan_(pick_chunk_scanner()),
-      samples_(samples) {
+      samples_(samples),
+      scan_bytes_(pick_byte_scanner()),
+      count_positions_(pick_position_counter()) {
     for (uint64_t i = 0; i < count; ++i) hits_[i] = 0;
     group_.count = count;
     group_.inputs = inputs;
@@ -55,86 +76,114 @@ void block_votes::settle_hits() {
     held_back_ = 0;
 }
 
-[[gnu::always_inline]] inline void block_votes::vote_one_deviant(uint64_t pos, uint64_t deviant) {
-    const uint64_t positions =
-        nonzero_byte_count(load_group(inputs_[0] + pos) ^ load_group(inputs_[deviant] + pos));
-    // The output holds input 0's group, from the scan.
-    const uint64_t gained = positions * (count_ - 2);
-    held_back_ += gained;
-    hits_[deviant] -= gained;  // modulo 2^64: it gains nothing
-    group_.error_bytes += positions;
-    symbols_.add(L'#', positions);
-}
-
-void block_votes::classify_groups(uint64_t& one, uint64_t& two, uint64_t& all) {
-    uint64_t some = 0;
-    uint64_t several = 0;
-    uint64_t many = 0;  // three or more
-    all = ~uint64_t{0};
-    for (uint64_t j = 1; j < count_; ++j) {
-        many |= several & masks_[j];
-        several |= some & masks_[j];
-        some |= masks_[j];
-        all &= masks_[j];
-    }
-    one = some & ~several;
-    two = several & ~many;
-    all &= several;
-    // The deviants of those groups, in increasing order; 0 marks a pair not yet begun.
-    for (uint64_t bits = two; bits != 0; bits &= bits - 1)
-        first_deviant_[std::countr_zero(bits)] = 0;
-    for (uint64_t j = 1; j < count_; ++j) {
-        for (uint64_t bits = masks_[j] & (one | two); bits != 0; bits &= bits - 1) {
-            const int g = std::countr_zero(bits);
-            if (first_deviant_[g] == 0 || (one >> g) & 1) {
-                first_deviant_[g] = static_cast<uint16_t>(j);
-            } else {
-                second_deviant_[g] = static_cast<uint16_t>(j);
-            }
-        }
-    }
-}
-
-bool block_votes::vote_two_deviants(uint64_t pos, uint64_t a, uint64_t b) {
-    const uint64_t lead = load_group(inputs_[0] + pos);
-    const uint64_t at_a = nonzero_bytes(load_group(inputs_[a] + pos) ^ lead);
-    const uint64_t at_b = nonzero_bytes(load_group(inputs_[b] + pos) ^ lead);
-    if ((at_a & at_b) != 0) return false;
-    // At every differing position one of the two alone holds another byte: as for one
-    // deviant, each other input counts count - 2 others there, and input 0's byte wins.
-    const uint64_t positions_a = byte_count(at_a);
-    const uint64_t positions_b = byte_count(at_b);
-    const uint64_t gained = count_ - 2;
-    held_back_ += gained * (positions_a + positions_b);
-    hits_[a] -= gained * positions_a;  // modulo 2^64, as the hits settle
-    hits_[b] -= gained * positions_b;
-    group_.error_bytes += positions_a + positions_b;
-    symbols_.add(L'#', positions_a + positions_b);
-    return true;
-}
-
-void block_votes::vote_general(uint64_t pos, uint64_t deviant_count) {
-    group_.pos = pos;
+void block_votes::vote_group(uint64_t pos, uint64_t g, uint64_t deviant_count) {
+    group_.pos = pos + 8 * g;
     // Inputs 0 up to the first deviant hold input 0's group.
     group_.prefix_last = deviants_[0] - 1u;
     vote_(group_, deviants_, deviant_count, held_back_, symbols_);
 }
 
-bool block_votes::vote_input_zero_alone(uint64_t pos) {
-    const uint64_t other = load_group(inputs_[1] + pos);
-    bool same = true;
-    for (uint64_t j = 2; j < count_; ++j) same &= load_group(inputs_[j] + pos) == other;
-    if (!same) return false;
-    // Every input but input 0 counts count - 2 others at each differing position (at least 1,
-    // so "#" is shown), input 0 none, and the others' byte wins.
-    const uint64_t positions = nonzero_byte_count(load_group(inputs_[0] + pos) ^ other);
-    const uint64_t gained = positions * (count_ - 2);
-    held_back_ += gained;
-    hits_[0] -= gained;  // modulo 2^64: it gains nothing
+void block_votes::vote_chunk_groups(uint64_t pos, uint64_t differing) {
+    for (uint64_t bits = differing; bits != 0; bits &= bits - 1) {
+        const uint64_t g = static_cast<uint64_t>(std::countr_zero(bits));
+        // The inputs that differ in this group, in increasing order: first as bits, 64 inputs
+        // to a word, then listed.
+        uint64_t deviant_count = 0;
+        for (uint64_t j0 = 0; j0 < count_; j0 += 64) {
+            const uint64_t end = count_ - j0 < 64 ? count_ : j0 + 64;
+            uint64_t which = 0;
+            for (uint64_t j = j0 == 0 ? 1 : j0; j < end; ++j) {
+                which |= ((masks_[j] >> g) & 1) << (j - j0);
+            }
+            for (; which != 0; which &= which - 1) {
+                deviants_[deviant_count++] = static_cast<uint16_t>(j0 + std::countr_zero(which));
+            }
+        }
+        vote_group(pos, g, deviant_count);
+    }
+}
+
+void block_votes::settle_simple(uint64_t from, uint64_t to) {
+    if (from >= to) return;
+    const uint64_t first_word = from / 8;
+    const uint64_t end_word = (to + 7) / 8;
+    uint64_t one[scan_chunk_words];
+    uint64_t positions = 0;
+    uint64_t zero_positions = 0;
+    for (uint64_t w = first_word; w < end_word; ++w) {
+        const uint64_t range = group_range_bits(w, from, to);
+        one[w] = simple_one_[w] & range;
+        const uint64_t zero = simple_zero_[w] & range;
+        positions += bit_count(one[w] | zero);
+        zero_positions += bit_count(zero);
+    }
+    if (positions == 0) return;
+
+    // The input that alone holds another byte gains nothing there (modulo 2^64, as the hits
+    // settle).
+    const uint64_t gained = count_ - 2;
+    held_back_ += gained * positions;
+    hits_[0] -= gained * zero_positions;
+    count_positions_(bytes_, count_, one, first_word, end_word, gained, hits_);
     group_.error_bytes += positions;
     symbols_.add(L'#', positions);
-    std::memcpy(output_ + pos, &other, sizeof other);
-    return true;
+}
+
+void block_votes::vote_chunk_bytes(uint64_t pos, uint64_t groups) {
+    const uint64_t words = (groups + 7) / 8;
+    uint64_t* all = bytes_.all;
+
+    // Input 0 alone: every other input differs from it and holds input 1's byte.
+    for (uint64_t w = 0; w < words; ++w) {
+        for (uint64_t g_bits = groups_with_bits(all[w]); g_bits != 0; g_bits &= g_bits - 1) {
+            const uint64_t g = 8 * w + static_cast<uint64_t>(std::countr_zero(g_bits));
+            const uint64_t other = load_group(inputs_[1] + pos + 8 * g);
+            uint64_t same = (all[w] >> (8 * (g % 8))) & 0xFF;
+            for (uint64_t j = 2; same != 0 && j < count_; ++j) {
+                const uint64_t differ = load_group(inputs_[j] + pos + 8 * g) ^ other;
+                same &= ~byte_flags_to_bits(nonzero_bytes(differ));
+            }
+            all[w] &= ~(uint64_t{0xFF} << (8 * (g % 8))) | (same << (8 * (g % 8)));
+        }
+    }
+
+    // The groups with a position that is neither kind go to the vote whole.
+    uint64_t voted = 0;
+    for (uint64_t w = 0; w < words; ++w) {
+        voted |= groups_with_bits(bytes_.several[w] & ~all[w]) << (8 * w);
+    }
+    for (uint64_t w = 0; w < words; ++w) {
+        const uint64_t kept = ~bytes_of_groups((voted >> (8 * w)) & 0xFF);
+        simple_one_[w] = bytes_.some[w] & ~bytes_.several[w] & kept;  // input 0's byte stays
+        simple_zero_[w] = all[w] & kept;
+        // Where input 0 alone differs, the others' byte is written.
+        for (uint64_t g_bits = groups_with_bits(simple_zero_[w]); g_bits != 0;
+             g_bits &= g_bits - 1) {
+            const uint64_t g = 8 * w + static_cast<uint64_t>(std::countr_zero(g_bits));
+            const uint64_t taken =
+                bits_to_byte_flags((simple_zero_[w] >> (8 * (g % 8))) & 0xFF) * 0xFF;
+            const uint64_t at = pos + 8 * g;
+            const uint64_t decided =
+                (load_group(output_ + at) & ~taken) | (load_group(inputs_[1] + at) & taken);
+            std::memcpy(output_ + at, &decided, sizeof decided);
+        }
+    }
+
+    uint64_t settled = 0;  // the groups before this one are counted or voted
+    for (uint64_t bits = voted; bits != 0; bits &= bits - 1) {
+        const uint64_t g = static_cast<uint64_t>(std::countr_zero(bits));
+        settle_simple(settled, g);
+        const uint64_t w = g / 8;
+        const unsigned shift = static_cast<unsigned>(8 * (g % 8));
+        uint64_t deviant_count = 0;
+        for (uint64_t j = 1; j < count_; ++j) {
+            deviants_[deviant_count] = static_cast<uint16_t>(j);
+            deviant_count += ((bytes_.differ[j][w] >> shift) & 0xFF) != 0 ? 1 : 0;
+        }
+        vote_group(pos, g, deviant_count);
+        settled = g + 1;
+    }
+    settle_simple(settled, groups);
 }
 
 const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
@@ -148,7 +197,12 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
     for (uint64_t chunk = 0; chunk < groups; chunk += scan_chunk_groups) {
         const uint64_t in_chunk =
             groups - chunk < scan_chunk_groups ? groups - chunk : scan_chunk_groups;
-        const uint64_t differing = scan_(inputs_, count_, copy_to, chunk * 8, in_chunk, masks_);
+        uint64_t differing = 0;
+        if (samples_) {
+            differing = scan_(inputs_, count_, copy_to, chunk * 8, in_chunk, masks_);
+        } else {
+            differing = scan_bytes_(inputs_, count_, copy_to, chunk * 8, in_chunk, bytes_);
+        }
         if (differing == 0) continue;
         if (copy_to == nullptr) {
             // The clean chunks before, and this one, which the scan did not copy.
@@ -158,43 +212,10 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
         }
         if (block_clean) err_printf(L"<\n");
         block_clean = false;
-
-        // Byte mode: the groups with one deviant, with two, and with every input but input 0.
-        uint64_t one_deviant = 0;
-        uint64_t two_deviants = 0;
-        uint64_t all_deviate = 0;
-        if (!samples_) classify_groups(one_deviant, two_deviants, all_deviate);
-
-        for (uint64_t bits = differing; bits != 0; bits &= bits - 1) {
-            const uint64_t g = static_cast<uint64_t>(std::countr_zero(bits));
-            const uint64_t pos = (chunk + g) * 8;
-            if ((one_deviant >> g) & 1) {
-                vote_one_deviant(pos, first_deviant_[g]);
-                continue;
-            }
-            if ((two_deviants >> g) & 1) {
-                if (vote_two_deviants(pos, first_deviant_[g], second_deviant_[g])) continue;
-                deviants_[0] = first_deviant_[g];
-                deviants_[1] = second_deviant_[g];
-                vote_general(pos, 2);
-                continue;
-            }
-            if ((all_deviate >> g) & 1 && vote_input_zero_alone(pos)) continue;
-            // The inputs that differ in this group, in increasing order: first as bits, 64
-            // inputs to a word, then listed.
-            uint64_t deviant_count = 0;
-            for (uint64_t j0 = 0; j0 < count_; j0 += 64) {
-                const uint64_t end = count_ - j0 < 64 ? count_ : j0 + 64;
-                uint64_t which = 0;
-                for (uint64_t j = j0 == 0 ? 1 : j0; j < end; ++j) {
-                    which |= ((masks_[j] >> g) & 1) << (j - j0);
-                }
-                for (; which != 0; which &= which - 1) {
-                    deviants_[deviant_count++] =
-                        static_cast<uint16_t>(j0 + std::countr_zero(which));
-                }
-            }
-            vote_general(pos, deviant_count);
+        if (samples_) {
+            vote_chunk_groups(chunk * 8, differing);
+        } else {
+            vote_chunk_bytes(chunk * 8, in_chunk);
         }
     }
     symbols_.flush();

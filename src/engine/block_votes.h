@@ -30,22 +30,17 @@ public:
 private:
     /// Adds the hits held back to every input's total.
     void settle_hits();
-    /// Sets in `one`, `two` and `all` the groups of the chunk in masks_ in which one input,
-    /// two inputs, and every input but input 0 differ from input 0; first_deviant_ and
-    /// second_deviant_ name the inputs of the first two kinds.
-    void classify_groups(uint64_t& one, uint64_t& two, uint64_t& all);
-    /// Decides the group at `pos` in which input `deviant` alone differs from input 0.
-    void vote_one_deviant(uint64_t pos, uint64_t deviant);
-    /// Decides the group at `pos` in which inputs `a` and `b` alone differ from input 0, and
-    /// returns true, when they do so at different positions; else decides nothing and returns
-    /// false.
-    bool vote_two_deviants(uint64_t pos, uint64_t a, uint64_t b);
-    /// Has the vote decide the group at `pos`, whose deviants are the first `deviant_count` of
-    /// deviants_.
-    void vote_general(uint64_t pos, uint64_t deviant_count);
-    /// Decides the group at `pos` when every input but input 0 holds one same group there, and
-    /// returns true; returns false, deciding nothing, when they do not.
-    bool vote_input_zero_alone(uint64_t pos);
+    /// Decides the differing groups `differing` of the chunk at byte offset `pos`, one by one.
+    void vote_chunk_groups(uint64_t pos, uint64_t differing);
+    /// Decides the `groups` groups of the chunk at byte offset `pos`, whose bytes_ the scan has
+    /// filled, in byte mode: position by position where one input alone, or input 0 alone,
+    /// holds another byte; the other groups that differ through the vote, in order.
+    void vote_chunk_bytes(uint64_t pos, uint64_t groups);
+    /// Counts the simple positions of the chunk's groups `from` up to `to` (not included).
+    void settle_simple(uint64_t from, uint64_t to);
+    /// Has the vote decide group `g` of the chunk at byte offset `pos`, whose deviants are the
+    /// first `deviant_count` of deviants_.
+    void vote_group(uint64_t pos, uint64_t g, uint64_t deviant_count);
 
     uint64_t count_;
     const uint8_t* const* inputs_;
@@ -60,7 +55,13 @@ private:
     vote_context group_{};
     uint64_t masks_[scan_max_inputs];
     uint16_t deviants_[scan_max_inputs];
-    uint16_t first_deviant_[scan_chunk_groups];
-    uint16_t second_deviant_[scan_chunk_groups];
+    // Byte mode, per chunk: where each input differs from input 0, and the positions settled
+    // without a vote, where one input alone (simple_one_) or input 0 alone (simple_zero_)
+    // holds another byte.
+    byte_scanner scan_bytes_;
+    position_counter count_positions_;
+    chunk_bytes bytes_;
+    uint64_t simple_one_[scan_chunk_words];
+    uint64_t simple_zero_[scan_chunk_words];
     vote_symbols symbols_;
 };

@@ -117,3 +117,157 @@ chunk_scanner pick_chunk_scanner() {
     if (__builtin_cpu_supports("avx512f")) return scan_chunk_avx512;
     return __builtin_cpu_supports("avx2") ? scan_chunk_avx2 : scan_chunk_portable;
 }
+
+namespace {
+
+/// Adds input `differ`'s bits to the chunk's summary, for `words` words.
+[[gnu::always_inline]] inline void add_to_summary(const uint64_t* differ, uint64_t words,
+                                                  chunk_bytes& bytes) {
+    for (uint64_t w = 0; w < words; ++w) {
+        bytes.several[w] |= bytes.some[w] & differ[w];
+        bytes.some[w] |= differ[w];
+        bytes.all[w] &= differ[w];
+    }
+}
+
+/// Starts the chunk's summary for `words` words.
+void start_summary(uint64_t words, chunk_bytes& bytes) {
+    for (uint64_t w = 0; w < words; ++w) {
+        bytes.some[w] = 0;
+        bytes.several[w] = 0;
+        bytes.all[w] = ~uint64_t{0};
+    }
+}
+
+/// Returns whether the summary of `words` words has a byte that differs.
+bool any_differ(uint64_t words, const chunk_bytes& bytes) {
+    uint64_t any = 0;
+    for (uint64_t w = 0; w < words; ++w) any |= bytes.some[w];
+    return any != 0;
+}
+
+/// Returns the bits of the bytes where the groups `g` to `end` (not included) of word g / 8
+/// differ, for g from a whole word on.
+uint64_t differing_bytes_of_groups(const uint8_t* first, const uint8_t* other, uint64_t g,
+                                   uint64_t end) {
+    uint64_t word = 0;
+    for (; g < end; ++g) {
+        const uint64_t flags = nonzero_bytes(load_group(first + 8 * g) ^ load_group(other + 8 * g));
+        word |= byte_flags_to_bits(flags) << (8 * (g % 8));
+    }
+    return word;
+}
+
+}  // namespace
+
+bool scan_bytes_portable(const uint8_t* const* inputs, uint64_t count, uint8_t* output,
+                         uint64_t pos, uint64_t groups, chunk_bytes& bytes) {
+    const uint8_t* first = inputs[0] + pos;
+    if (output != nullptr) std::memcpy(output + pos, first, groups * 8);
+    const uint64_t words = (groups + 7) / 8;
+    start_summary(words, bytes);
+    for (uint64_t j = 1; j < count; ++j) {
+        uint64_t* differ = bytes.differ[j];
+        for (uint64_t w = 0; w < words; ++w) {
+            const uint64_t end = groups < 8 * w + 8 ? groups : 8 * w + 8;
+            differ[w] = differing_bytes_of_groups(first, inputs[j] + pos, 8 * w, end);
+        }
+        add_to_summary(differ, words, bytes);
+    }
+    return any_differ(words, bytes);
+}
+
+__attribute__((target("avx2"))) bool scan_bytes_avx2(const uint8_t* const* inputs, uint64_t count,
+                                                     uint8_t* output, uint64_t pos, uint64_t groups,
+                                                     chunk_bytes& bytes) {
+    const uint8_t* first = inputs[0] + pos;
+    if (output != nullptr) std::memcpy(output + pos, first, groups * 8);
+    const uint64_t words = (groups + 7) / 8;
+    const uint64_t whole = groups / 8;  // words of 64 bytes; the rest group by group
+    start_summary(words, bytes);
+    for (uint64_t j = 1; j < count; ++j) {
+        const uint8_t* other = inputs[j] + pos;
+        for (uint64_t line = 0; line < 8 * groups; line += 64) {
+            _mm_prefetch(reinterpret_cast<const char*>(other + 8 * groups + line), _MM_HINT_T0);
+        }
+        uint64_t* differ = bytes.differ[j];
+        for (uint64_t w = 0; w < whole; ++w) {
+            uint64_t word = 0;
+            for (uint64_t half = 0; half < 2; ++half) {
+                const uint64_t at = 64 * w + 32 * half;
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + at));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + at));
+                const uint32_t equal =
+                    static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, b)));
+                word |= static_cast<uint64_t>(~equal) << (32 * half);
+            }
+            differ[w] = word;
+        }
+        if (whole < words)
+            differ[whole] = differing_bytes_of_groups(first, other, 8 * whole, groups);
+        add_to_summary(differ, words, bytes);
+    }
+    return any_differ(words, bytes);
+}
+
+__attribute__((target("avx512f,avx512bw"))) bool scan_bytes_avx512(const uint8_t* const* inputs,
+                                                                   uint64_t count, uint8_t* output,
+                                                                   uint64_t pos, uint64_t groups,
+                                                                   chunk_bytes& bytes) {
+    const uint8_t* first = inputs[0] + pos;
+    if (output != nullptr) std::memcpy(output + pos, first, groups * 8);
+    const uint64_t words = (groups + 7) / 8;
+    start_summary(words, bytes);
+    // The last, partial word loads only the chunk's own bytes.
+    const uint64_t left = groups - 8 * (words - 1);
+    const __mmask64 last_load = left == 8 ? ~__mmask64{0} : (__mmask64{1} << (8 * left)) - 1;
+    for (uint64_t j = 1; j < count; ++j) {
+        const uint8_t* other = inputs[j] + pos;
+        for (uint64_t line = 0; line < 8 * groups; line += 64) {
+            _mm_prefetch(reinterpret_cast<const char*>(other + 8 * groups + line), _MM_HINT_T0);
+        }
+        uint64_t* differ = bytes.differ[j];
+        for (uint64_t w = 0; w < words; ++w) {
+            const __mmask64 load = w + 1 == words ? last_load : ~__mmask64{0};
+            const __m512i a = _mm512_maskz_loadu_epi8(load, first + 64 * w);
+            const __m512i b = _mm512_maskz_loadu_epi8(load, other + 64 * w);
+            differ[w] = _mm512_cmpneq_epi8_mask(a, b);
+        }
+        add_to_summary(differ, words, bytes);
+    }
+    return any_differ(words, bytes);
+}
+
+byte_scanner pick_byte_scanner() {
+    if (__builtin_cpu_supports("avx512bw")) return scan_bytes_avx512;
+    return __builtin_cpu_supports("avx2") ? scan_bytes_avx2 : scan_bytes_portable;
+}
+
+void count_positions_portable(const chunk_bytes& bytes, uint64_t count, const uint64_t* mask,
+                              uint64_t first_word, uint64_t end_word, uint64_t gained,
+                              uint64_t* hits) {
+    for (uint64_t j = 1; j < count; ++j) {
+        uint64_t own = 0;
+        for (uint64_t w = first_word; w < end_word; ++w)
+            own += bit_count(bytes.differ[j][w] & mask[w]);
+        hits[j] -= gained * own;
+    }
+}
+
+__attribute__((target("popcnt"))) void count_positions_popcnt(const chunk_bytes& bytes,
+                                                              uint64_t count, const uint64_t* mask,
+                                                              uint64_t first_word,
+                                                              uint64_t end_word, uint64_t gained,
+                                                              uint64_t* hits) {
+    for (uint64_t j = 1; j < count; ++j) {
+        uint64_t own = 0;
+        for (uint64_t w = first_word; w < end_word; ++w) {
+            own += static_cast<uint64_t>(__builtin_popcountll(bytes.differ[j][w] & mask[w]));
+        }
+        hits[j] -= gained * own;
+    }
+}
+
+position_counter pick_position_counter() {
+    return __builtin_cpu_supports("popcnt") ? count_positions_popcnt : count_positions_portable;
+}

@@ -24,7 +24,14 @@ public:
 
     /// Adds `times` copies of one symbol.
     void add(wchar_t symbol, uint64_t times) {
-        for (; times > 0; --times) add(symbol);
+        while (times > 0) {
+            if (used_ == capacity) flush();
+            const size_t room = capacity - used_;
+            const size_t take = times < room ? static_cast<size_t>(times) : room;
+            for (size_t i = 0; i < take; ++i) text_[used_ + i] = symbol;
+            used_ += take;
+            times -= take;
+        }
     }
 
     /// Adds "N." for input number `input`, as "%llu." prints it.

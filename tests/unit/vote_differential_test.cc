@@ -1,12 +1,14 @@
 // The fast paths against the plain procedures on random data: the counting votes against the
-// pairwise votes, the chunk scanners against a group-by-group comparison, and restore_blocks
-// against a block loop written out plainly with the pairwise votes. Small alphabets make ties,
+// pairwise votes, the chunk scanners against a group-by-group comparison, the byte scanners
+// and position counters against a byte-by-byte one, and restore_blocks against a block loop
+// written out plainly with the pairwise votes. Small alphabets make ties,
 // shared values and corrected samples frequent.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <random>
 #include <string>
@@ -282,6 +284,145 @@ INSTANTIATE_TEST_SUITE_P(
                     scanner_kind{"avx512", scan_chunk_avx512,
                                  static_cast<bool>(__builtin_cpu_supports("avx512f"))}),
     [](const testing::TestParamInfo<scanner_kind>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// The byte scanners and position counters against a byte-by-byte comparison.
+
+struct byte_scanner_kind {
+    const char* name;
+    byte_scanner scan;
+    bool runs_here;
+};
+
+void PrintTo(const byte_scanner_kind& kind, std::ostream* os) {
+    *os << kind.name;
+}
+
+class ByteScanner : public testing::TestWithParam<byte_scanner_kind> {};
+
+TEST_P(ByteScanner, MarksExactlyTheDifferingBytesAndSumsThemUp) {
+    const byte_scanner_kind& kind = GetParam();
+    if (!kind.runs_here) GTEST_SKIP() << "this processor lacks " << kind.name;
+    std::mt19937_64 rng(37);
+    auto bytes = std::make_unique<chunk_bytes>();
+    for (int round = 0; round < 2000; ++round) {
+        const size_t count = round % 20 == 0 ? 3 + rng() % 382 : 3 + rng() % 12;
+        const uint64_t groups = rng() % 3 == 0 ? 1 + rng() % 9 : 1 + rng() % scan_chunk_groups;
+        const uint64_t pos = 8 * (rng() % 5);
+        // Blocks end right after the chunk, so that a read past its groups would be noticed
+        // by the address sanitizer.
+        const size_t length = pos + groups * 8;
+        std::vector<std::vector<uint8_t>> blocks(count, std::vector<uint8_t>(length));
+        for (size_t o = 0; o < length; ++o) {
+            const uint8_t v = static_cast<uint8_t>(rng());
+            for (auto& b : blocks) b[o] = v;
+        }
+        // Damage in one input, in several at one byte, or in every input but input 0 (then
+        // now and then input 0 alone differs).
+        const uint64_t changes = rng() % 4 == 0 ? 0 : 1 + rng() % (groups * 2);
+        for (uint64_t c = 0; c < changes; ++c) {
+            const size_t at = pos + rng() % (groups * 8);
+            const int kind_of_change = static_cast<int>(rng() % 3);
+            if (kind_of_change == 0) {
+                blocks[rng() % count][at] ^= static_cast<uint8_t>(1 + rng() % 255);
+            } else if (kind_of_change == 1) {
+                for (size_t k = 1; k < count; k += 1 + rng() % 3) blocks[k][at] ^= 0x10;
+            } else {
+                blocks[0][at] ^= 0x01;
+            }
+        }
+        std::vector<const uint8_t*> pointers;
+        for (auto& b : blocks) pointers.push_back(b.data());
+
+        const uint64_t words = (groups + 7) / 8;
+        std::vector<std::vector<uint64_t>> expected(count, std::vector<uint64_t>(words, 0));
+        std::vector<uint64_t> some(words, 0), several(words, 0), all(words, 0);
+        for (uint64_t o = 0; o < groups * 8; ++o) {
+            size_t differing = 0;
+            for (size_t k = 1; k < count; ++k) {
+                if (blocks[k][pos + o] != blocks[0][pos + o]) {
+                    expected[k][o / 64] |= uint64_t{1} << (o % 64);
+                    ++differing;
+                }
+            }
+            const uint64_t bit = uint64_t{1} << (o % 64);
+            if (differing >= 1) some[o / 64] |= bit;
+            if (differing >= 2) several[o / 64] |= bit;
+            if (differing == count - 1) all[o / 64] |= bit;
+        }
+        bool any = false;
+        for (uint64_t w = 0; w < words; ++w) any |= some[w] != 0;
+
+        const std::string where = "round " + std::to_string(round);
+        std::vector<uint8_t> output(length + 8, 0xEE);
+        ASSERT_EQ(kind.scan(pointers.data(), count, output.data(), pos, groups, *bytes), any)
+            << where;
+        for (size_t k = 1; k < count; ++k) {
+            for (uint64_t w = 0; w < words; ++w)
+                ASSERT_EQ(bytes->differ[k][w], expected[k][w]) << where << " input " << k;
+        }
+        for (uint64_t w = 0; w < words; ++w) {
+            ASSERT_EQ(bytes->some[w], some[w]) << where << " word " << w;
+            ASSERT_EQ(bytes->several[w], several[w]) << where << " word " << w;
+            ASSERT_EQ(bytes->all[w], all[w]) << where << " word " << w;
+        }
+        ASSERT_EQ(std::memcmp(output.data() + pos, blocks[0].data() + pos, groups * 8), 0) << where;
+        for (size_t o = 0; o < pos; ++o) ASSERT_EQ(output[o], 0xEE) << where;
+        for (size_t o = length; o < output.size(); ++o) ASSERT_EQ(output[o], 0xEE) << where;
+
+        // Without an output, the same findings.
+        ASSERT_EQ(kind.scan(pointers.data(), count, nullptr, pos, groups, *bytes), any) << where;
+        for (uint64_t w = 0; w < words; ++w) ASSERT_EQ(bytes->some[w], some[w]) << where;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scanners, ByteScanner,
+    testing::Values(byte_scanner_kind{"portable", scan_bytes_portable, true},
+                    byte_scanner_kind{"avx2", scan_bytes_avx2,
+                                      static_cast<bool>(__builtin_cpu_supports("avx2"))},
+                    byte_scanner_kind{"avx512", scan_bytes_avx512,
+                                      static_cast<bool>(__builtin_cpu_supports("avx512bw"))}),
+    [](const testing::TestParamInfo<byte_scanner_kind>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST(PositionCounter, BothCountersTakeEveryInputsOwnPositionsOffItsHits) {
+    std::mt19937_64 rng(41);
+    auto bytes = std::make_unique<chunk_bytes>();
+    const bool popcnt_here = __builtin_cpu_supports("popcnt");
+    for (int round = 0; round < 500; ++round) {
+        const uint64_t count = 3 + rng() % 382;
+        for (uint64_t j = 1; j < count; ++j) {
+            for (uint64_t w = 0; w < scan_chunk_words; ++w)
+                bytes->differ[j][w] = rng() % 4 == 0 ? rng() : rng() & rng() & rng();
+        }
+        uint64_t mask[scan_chunk_words];
+        for (uint64_t& m : mask) m = rng();
+        const uint64_t first_word = rng() % scan_chunk_words;
+        const uint64_t end_word = first_word + 1 + rng() % (scan_chunk_words - first_word);
+        const uint64_t gained = rng() % 400;
+        std::vector<uint64_t> start(count);
+        for (uint64_t& h : start) h = rng();
+
+        std::vector<uint64_t> expected = start;
+        for (uint64_t j = 1; j < count; ++j) {
+            for (uint64_t w = first_word; w < end_word; ++w) {
+                for (int b = 0; b < 64; ++b) {
+                    if ((bytes->differ[j][w] & mask[w]) >> b & 1) expected[j] -= gained;
+                }
+            }
+        }
+        std::vector<uint64_t> portable = start;
+        count_positions_portable(*bytes, count, mask, first_word, end_word, gained,
+                                 portable.data());
+        ASSERT_EQ(portable, expected) << "round " << round;
+        if (!popcnt_here) continue;
+        std::vector<uint64_t> popcnt = start;
+        count_positions_popcnt(*bytes, count, mask, first_word, end_word, gained, popcnt.data());
+        ASSERT_EQ(popcnt, expected) << "round " << round;
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Whole runs of restore_blocks against a block loop written out group by group with the

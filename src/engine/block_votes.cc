@@ -131,31 +131,17 @@ void block_votes::settle_simple(uint64_t from, uint64_t to) {
 
 void block_votes::vote_chunk_bytes(uint64_t pos, uint64_t groups) {
     const uint64_t words = (groups + 7) / 8;
-    uint64_t* all = bytes_.all;
-
-    // Input 0 alone: every other input differs from it and holds input 1's byte.
-    for (uint64_t w = 0; w < words; ++w) {
-        for (uint64_t g_bits = groups_with_bits(all[w]); g_bits != 0; g_bits &= g_bits - 1) {
-            const uint64_t g = 8 * w + static_cast<uint64_t>(std::countr_zero(g_bits));
-            const uint64_t other = load_group(inputs_[1] + pos + 8 * g);
-            uint64_t same = (all[w] >> (8 * (g % 8))) & 0xFF;
-            for (uint64_t j = 2; same != 0 && j < count_; ++j) {
-                const uint64_t differ = load_group(inputs_[j] + pos + 8 * g) ^ other;
-                same &= ~byte_flags_to_bits(nonzero_bytes(differ));
-            }
-            all[w] &= ~(uint64_t{0xFF} << (8 * (g % 8))) | (same << (8 * (g % 8)));
-        }
-    }
+    const uint64_t* zero_alone = bytes_.zero_alone;
 
     // The groups with a position that is neither kind go to the vote whole.
     uint64_t voted = 0;
     for (uint64_t w = 0; w < words; ++w) {
-        voted |= groups_with_bits(bytes_.several[w] & ~all[w]) << (8 * w);
+        voted |= groups_with_bits(bytes_.several[w] & ~zero_alone[w]) << (8 * w);
     }
     for (uint64_t w = 0; w < words; ++w) {
         const uint64_t kept = ~bytes_of_groups((voted >> (8 * w)) & 0xFF);
         simple_one_[w] = bytes_.some[w] & ~bytes_.several[w] & kept;  // input 0's byte stays
-        simple_zero_[w] = all[w] & kept;
+        simple_zero_[w] = zero_alone[w] & kept;
         // Where input 0 alone differs, the others' byte is written.
         for (uint64_t g_bits = groups_with_bits(simple_zero_[w]); g_bits != 0;
              g_bits &= g_bits - 1) {

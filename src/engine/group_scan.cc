@@ -126,7 +126,7 @@ namespace {
     for (uint64_t w = 0; w < words; ++w) {
         bytes.several[w] |= bytes.some[w] & differ[w];
         bytes.some[w] |= differ[w];
-        bytes.all[w] &= differ[w];
+        bytes.zero_alone[w] &= differ[w];
     }
 }
 
@@ -135,7 +135,7 @@ void start_summary(uint64_t words, chunk_bytes& bytes) {
     for (uint64_t w = 0; w < words; ++w) {
         bytes.some[w] = 0;
         bytes.several[w] = 0;
-        bytes.all[w] = ~uint64_t{0};
+        bytes.zero_alone[w] = ~uint64_t{0};
     }
 }
 
@@ -174,6 +174,14 @@ bool scan_bytes_portable(const uint8_t* const* inputs, uint64_t count, uint8_t* 
         }
         add_to_summary(differ, words, bytes);
     }
+    // Input 0 alone differs only where the others hold one same byte.
+    for (uint64_t w = 0; w < words; ++w) {
+        const uint64_t end = groups < 8 * w + 8 ? groups : 8 * w + 8;
+        for (uint64_t j = 2; bytes.zero_alone[w] != 0 && j < count; ++j) {
+            bytes.zero_alone[w] &=
+                ~differing_bytes_of_groups(inputs[1] + pos, inputs[j] + pos, 8 * w, end);
+        }
+    }
     return any_differ(words, bytes);
 }
 
@@ -207,6 +215,27 @@ __attribute__((target("avx2"))) bool scan_bytes_avx2(const uint8_t* const* input
             differ[whole] = differing_bytes_of_groups(first, other, 8 * whole, groups);
         add_to_summary(differ, words, bytes);
     }
+    // Input 0 alone differs only where the others hold one same byte.
+    const uint8_t* second = inputs[1] + pos;
+    for (uint64_t w = 0; w < words; ++w) {
+        for (uint64_t j = 2; bytes.zero_alone[w] != 0 && j < count; ++j) {
+            const uint8_t* other = inputs[j] + pos;
+            if (w == whole) {
+                bytes.zero_alone[w] &= ~differing_bytes_of_groups(second, other, 8 * whole, groups);
+                continue;
+            }
+            uint64_t word = 0;
+            for (uint64_t half = 0; half < 2; ++half) {
+                const uint64_t at = 64 * w + 32 * half;
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + at));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + at));
+                const uint32_t equal =
+                    static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, b)));
+                word |= static_cast<uint64_t>(~equal) << (32 * half);
+            }
+            bytes.zero_alone[w] &= ~word;
+        }
+    }
     return any_differ(words, bytes);
 }
 
@@ -234,6 +263,16 @@ __attribute__((target("avx512f,avx512bw"))) bool scan_bytes_avx512(const uint8_t
             differ[w] = _mm512_cmpneq_epi8_mask(a, b);
         }
         add_to_summary(differ, words, bytes);
+    }
+    // Input 0 alone differs only where the others hold one same byte.
+    for (uint64_t w = 0; w < words; ++w) {
+        if (bytes.zero_alone[w] == 0) continue;
+        const __mmask64 load = w + 1 == words ? last_load : ~__mmask64{0};
+        const __m512i second = _mm512_maskz_loadu_epi8(load, inputs[1] + pos + 64 * w);
+        for (uint64_t j = 2; bytes.zero_alone[w] != 0 && j < count; ++j) {
+            const __m512i other = _mm512_maskz_loadu_epi8(load, inputs[j] + pos + 64 * w);
+            bytes.zero_alone[w] &= ~_mm512_cmpneq_epi8_mask(second, other);
+        }
     }
     return any_differ(words, bytes);
 }

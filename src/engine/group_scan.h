@@ -39,11 +39,11 @@ constexpr uint64_t scan_chunk_words = scan_chunk_groups / 8;
 struct chunk_bytes {
     /// Per input from 1 on, a bit for every byte where it differs from input 0 (row 0 unused).
     uint64_t differ[scan_max_inputs][scan_chunk_words];
-    /// The bytes where some input, two or more inputs, and every input but input 0 differ
-    /// from input 0.
+    /// The bytes where some input, and two or more inputs, differ from input 0.
     uint64_t some[scan_chunk_words];
     uint64_t several[scan_chunk_words];
-    uint64_t all[scan_chunk_words];
+    /// The bytes where input 0 alone differs: every other input holds one same other byte.
+    uint64_t zero_alone[scan_chunk_words];
 };
 
 /// Compares `groups` (1 to scan_chunk_groups) groups at byte offset `pos` of every input with

@@ -24,6 +24,9 @@
 
 namespace {
 
+/// Most inputs times differing groups of a chunk that is voted group by group.
+constexpr uint64_t sparse_slots = 64;
+
 /// Returns the bits of the bytes of groups `from` up to `to` (not included) that lie in word
 /// `w` of a chunk's byte bits (groups 8w to 8w + 7).
 uint64_t group_range_bits(uint64_t w, uint64_t from, uint64_t to) {
@@ -83,6 +86,21 @@ void block_votes::vote_group(uint64_t pos, uint64_t g, uint64_t deviant_count) {
     vote_(group_, deviants_, deviant_count, held_back_, symbols_);
 }
 
+bool block_votes::is_sparse(uint64_t differing_groups) const {
+    return differing_groups * (count_ - 1) <= sparse_slots;
+}
+
+void block_votes::vote_listed_group(uint64_t pos, uint64_t g) {
+    const uint64_t w = g / 8;
+    const unsigned shift = static_cast<unsigned>(8 * (g % 8));
+    uint64_t deviant_count = 0;
+    for (uint64_t j = 1; j < count_; ++j) {
+        deviants_[deviant_count] = static_cast<uint16_t>(j);
+        deviant_count += ((bytes_.differ[j][w] >> shift) & 0xFF) != 0 ? 1 : 0;
+    }
+    vote_group(pos, g, deviant_count);
+}
+
 void block_votes::vote_chunk_groups(uint64_t pos, uint64_t differing) {
     for (uint64_t bits = differing; bits != 0; bits &= bits - 1) {
         const uint64_t g = static_cast<uint64_t>(std::countr_zero(bits));
@@ -105,12 +123,16 @@ void block_votes::vote_chunk_groups(uint64_t pos, uint64_t differing) {
 
 void block_votes::settle_simple(uint64_t from, uint64_t to) {
     if (from >= to) return;
-    const uint64_t first_word = from / 8;
-    const uint64_t end_word = (to + 7) / 8;
-    uint64_t one[scan_chunk_words];
+    // Only the words that hold a simple position; mostly one or two of a chunk's eight.
+    const uint64_t in_range =
+        ((uint64_t{2} << ((to - 1) / 8)) - 1) & ~((uint64_t{1} << (from / 8)) - 1);
+    const uint64_t words = simple_words_ & in_range;
+    if (words == 0) return;
+    uint64_t one[scan_chunk_words] = {};
     uint64_t positions = 0;
     uint64_t zero_positions = 0;
-    for (uint64_t w = first_word; w < end_word; ++w) {
+    for (uint64_t bits = words; bits != 0; bits &= bits - 1) {
+        const uint64_t w = static_cast<uint64_t>(std::countr_zero(bits));
         const uint64_t range = group_range_bits(w, from, to);
         one[w] = simple_one_[w] & range;
         const uint64_t zero = simple_zero_[w] & range;
@@ -124,6 +146,8 @@ void block_votes::settle_simple(uint64_t from, uint64_t to) {
     const uint64_t gained = count_ - 2;
     held_back_ += gained * positions;
     hits_[0] -= gained * zero_positions;
+    const uint64_t first_word = static_cast<uint64_t>(std::countr_zero(words));
+    const uint64_t end_word = 64 - static_cast<uint64_t>(std::countl_zero(words));
     count_positions_(bytes_, count_, one, first_word, end_word, gained, hits_);
     group_.error_bytes += positions;
     symbols_.add(L'#', positions);
@@ -133,15 +157,40 @@ void block_votes::vote_chunk_bytes(uint64_t pos, uint64_t groups) {
     const uint64_t words = (groups + 7) / 8;
     const uint64_t* zero_alone = bytes_.zero_alone;
 
+    // The words with a differing byte; mostly few of a chunk's eight.
+    uint64_t dirty = 0;
+    for (uint64_t w = 0; w < words; ++w) {
+        dirty |= static_cast<uint64_t>(bytes_.some[w] != 0) << w;
+    }
+
+    // A chunk with few differing groups, for the number of inputs, costs less group by group:
+    // the vote settles one damaged copy in a few steps too.
+    uint64_t differing = 0;
+    for (uint64_t bits = dirty; bits != 0; bits &= bits - 1) {
+        const uint64_t w = static_cast<uint64_t>(std::countr_zero(bits));
+        differing |= groups_with_bits(bytes_.some[w]) << (8 * w);
+    }
+    dense_ = !is_sparse(bit_count(differing));
+    if (!dense_) {
+        for (uint64_t bits = differing; bits != 0; bits &= bits - 1) {
+            vote_listed_group(pos, static_cast<uint64_t>(std::countr_zero(bits)));
+        }
+        return;
+    }
+
     // The groups with a position that is neither kind go to the vote whole.
     uint64_t voted = 0;
-    for (uint64_t w = 0; w < words; ++w) {
+    for (uint64_t bits = dirty; bits != 0; bits &= bits - 1) {
+        const uint64_t w = static_cast<uint64_t>(std::countr_zero(bits));
         voted |= groups_with_bits(bytes_.several[w] & ~zero_alone[w]) << (8 * w);
     }
-    for (uint64_t w = 0; w < words; ++w) {
+    simple_words_ = 0;
+    for (uint64_t bits = dirty; bits != 0; bits &= bits - 1) {
+        const uint64_t w = static_cast<uint64_t>(std::countr_zero(bits));
         const uint64_t kept = ~bytes_of_groups((voted >> (8 * w)) & 0xFF);
         simple_one_[w] = bytes_.some[w] & ~bytes_.several[w] & kept;  // input 0's byte stays
         simple_zero_[w] = zero_alone[w] & kept;
+        simple_words_ |= static_cast<uint64_t>((simple_one_[w] | simple_zero_[w]) != 0) << w;
         // Where input 0 alone differs, the others' byte is written.
         for (uint64_t g_bits = groups_with_bits(simple_zero_[w]); g_bits != 0;
              g_bits &= g_bits - 1) {
@@ -159,14 +208,7 @@ void block_votes::vote_chunk_bytes(uint64_t pos, uint64_t groups) {
     for (uint64_t bits = voted; bits != 0; bits &= bits - 1) {
         const uint64_t g = static_cast<uint64_t>(std::countr_zero(bits));
         settle_simple(settled, g);
-        const uint64_t w = g / 8;
-        const unsigned shift = static_cast<unsigned>(8 * (g % 8));
-        uint64_t deviant_count = 0;
-        for (uint64_t j = 1; j < count_; ++j) {
-            deviants_[deviant_count] = static_cast<uint16_t>(j);
-            deviant_count += ((bytes_.differ[j][w] >> shift) & 0xFF) != 0 ? 1 : 0;
-        }
-        vote_group(pos, g, deviant_count);
+        vote_listed_group(pos, g);
         settled = g + 1;
     }
     settle_simple(settled, groups);
@@ -183,11 +225,14 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
     for (uint64_t chunk = 0; chunk < groups; chunk += scan_chunk_groups) {
         const uint64_t in_chunk =
             groups - chunk < scan_chunk_groups ? groups - chunk : scan_chunk_groups;
+        // Byte mode scans byte by byte while the chunks come out dense with differences, and
+        // group by group while they come out sparse, as damage tends to run on.
+        const bool by_bytes = !samples_ && dense_;
         uint64_t differing = 0;
-        if (samples_) {
-            differing = scan_(inputs_, count_, copy_to, chunk * 8, in_chunk, masks_);
-        } else {
+        if (by_bytes) {
             differing = scan_bytes_(inputs_, count_, copy_to, chunk * 8, in_chunk, bytes_);
+        } else {
+            differing = scan_(inputs_, count_, copy_to, chunk * 8, in_chunk, masks_);
         }
         if (differing == 0) continue;
         if (copy_to == nullptr) {
@@ -198,9 +243,13 @@ const uint8_t* block_votes::vote_block(uint64_t block_len, bool& block_clean) {
         }
         if (block_clean) err_printf(L"<\n");
         block_clean = false;
-        if (samples_) {
+        if (by_bytes) {
+            vote_chunk_bytes(chunk * 8, in_chunk);
+        } else if (samples_ || is_sparse(static_cast<uint64_t>(std::popcount(differing)))) {
             vote_chunk_groups(chunk * 8, differing);
         } else {
+            // Dense after all: byte by byte, from the cache now.
+            scan_bytes_(inputs_, count_, nullptr, chunk * 8, in_chunk, bytes_);
             vote_chunk_bytes(chunk * 8, in_chunk);
         }
     }

@@ -36,11 +36,17 @@ private:
     /// filled, in byte mode: position by position where one input alone, or input 0 alone,
     /// holds another byte; the other groups that differ through the vote, in order.
     void vote_chunk_bytes(uint64_t pos, uint64_t groups);
+    /// Returns whether a chunk with `differing_groups` groups that differ is cheaper to vote
+    /// group by group than position by position.
+    bool is_sparse(uint64_t differing_groups) const;
     /// Counts the simple positions of the chunk's groups `from` up to `to` (not included).
     void settle_simple(uint64_t from, uint64_t to);
     /// Has the vote decide group `g` of the chunk at byte offset `pos`, whose deviants are the
     /// first `deviant_count` of deviants_.
     void vote_group(uint64_t pos, uint64_t g, uint64_t deviant_count);
+    /// Has the vote decide group `g` of the chunk at byte offset `pos`, in byte mode, with the
+    /// deviants that the byte scan found.
+    void vote_listed_group(uint64_t pos, uint64_t g);
 
     uint64_t count_;
     const uint8_t* const* inputs_;
@@ -63,5 +69,8 @@ private:
     chunk_bytes bytes_;
     uint64_t simple_one_[scan_chunk_words];
     uint64_t simple_zero_[scan_chunk_words];
+    uint64_t simple_words_ = 0;
+    bool dense_ = false;  // whether the last chunk with differences was dense with them  // a bit
+                          // for every word that holds a simple position
     vote_symbols symbols_;
 };

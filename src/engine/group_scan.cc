@@ -120,14 +120,13 @@ chunk_scanner pick_chunk_scanner() {
 
 namespace {
 
-/// Adds input `differ`'s bits to the chunk's summary, for `words` words.
-[[gnu::always_inline]] inline void add_to_summary(const uint64_t* differ, uint64_t words,
-                                                  chunk_bytes& bytes) {
-    for (uint64_t w = 0; w < words; ++w) {
-        bytes.several[w] |= bytes.some[w] & differ[w];
-        bytes.some[w] |= differ[w];
-        bytes.zero_alone[w] &= differ[w];
-    }
+/// Adds an input's differing bytes `d` in word `w` to the chunk's summary. Taken word by word
+/// as the comparison gives them: reading them back from memory right after storing them would
+/// stall on the store.
+[[gnu::always_inline]] inline void add_to_summary(uint64_t w, uint64_t d, chunk_bytes& bytes) {
+    bytes.several[w] |= bytes.some[w] & d;
+    bytes.some[w] |= d;
+    bytes.zero_alone[w] &= d;
 }
 
 /// Starts the chunk's summary for `words` words.
@@ -171,8 +170,8 @@ bool scan_bytes_portable(const uint8_t* const* inputs, uint64_t count, uint8_t* 
         for (uint64_t w = 0; w < words; ++w) {
             const uint64_t end = groups < 8 * w + 8 ? groups : 8 * w + 8;
             differ[w] = differing_bytes_of_groups(first, inputs[j] + pos, 8 * w, end);
+            add_to_summary(w, differ[w], bytes);
         }
-        add_to_summary(differ, words, bytes);
     }
     // Input 0 alone differs only where the others hold one same byte.
     for (uint64_t w = 0; w < words; ++w) {
@@ -210,10 +209,12 @@ __attribute__((target("avx2"))) bool scan_bytes_avx2(const uint8_t* const* input
                 word |= static_cast<uint64_t>(~equal) << (32 * half);
             }
             differ[w] = word;
+            add_to_summary(w, word, bytes);
         }
-        if (whole < words)
+        if (whole < words) {
             differ[whole] = differing_bytes_of_groups(first, other, 8 * whole, groups);
-        add_to_summary(differ, words, bytes);
+            add_to_summary(whole, differ[whole], bytes);
+        }
     }
     // Input 0 alone differs only where the others hold one same byte.
     const uint8_t* second = inputs[1] + pos;
@@ -247,7 +248,8 @@ __attribute__((target("avx512f,avx512bw"))) bool scan_bytes_avx512(const uint8_t
     if (output != nullptr) std::memcpy(output + pos, first, groups * 8);
     const uint64_t words = (groups + 7) / 8;
     start_summary(words, bytes);
-    // The last, partial word loads only the chunk's own bytes.
+    // Whole words load plainly; a last, partial one loads only the chunk's own bytes.
+    const uint64_t whole = groups / 8;
     const uint64_t left = groups - 8 * (words - 1);
     const __mmask64 last_load = left == 8 ? ~__mmask64{0} : (__mmask64{1} << (8 * left)) - 1;
     for (uint64_t j = 1; j < count; ++j) {
@@ -256,13 +258,20 @@ __attribute__((target("avx512f,avx512bw"))) bool scan_bytes_avx512(const uint8_t
             _mm_prefetch(reinterpret_cast<const char*>(other + 8 * groups + line), _MM_HINT_T0);
         }
         uint64_t* differ = bytes.differ[j];
-        for (uint64_t w = 0; w < words; ++w) {
-            const __mmask64 load = w + 1 == words ? last_load : ~__mmask64{0};
-            const __m512i a = _mm512_maskz_loadu_epi8(load, first + 64 * w);
-            const __m512i b = _mm512_maskz_loadu_epi8(load, other + 64 * w);
-            differ[w] = _mm512_cmpneq_epi8_mask(a, b);
+        for (uint64_t w = 0; w < whole; ++w) {
+            const __m512i a = _mm512_loadu_si512(first + 64 * w);
+            const __m512i b = _mm512_loadu_si512(other + 64 * w);
+            const uint64_t d = _mm512_cmpneq_epi8_mask(a, b);
+            differ[w] = d;
+            add_to_summary(w, d, bytes);
         }
-        add_to_summary(differ, words, bytes);
+        if (whole < words) {
+            const __m512i a = _mm512_maskz_loadu_epi8(last_load, first + 64 * whole);
+            const __m512i b = _mm512_maskz_loadu_epi8(last_load, other + 64 * whole);
+            const uint64_t d = _mm512_cmpneq_epi8_mask(a, b);
+            differ[whole] = d;
+            add_to_summary(whole, d, bytes);
+        }
     }
     // Input 0 alone differs only where the others hold one same byte.
     for (uint64_t w = 0; w < words; ++w) {

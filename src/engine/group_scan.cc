@@ -184,6 +184,23 @@ bool scan_bytes_portable(const uint8_t* const* inputs, uint64_t count, uint8_t* 
     return any_differ(words, bytes);
 }
 
+namespace {
+
+/// Returns a bit per byte of the 64 bytes at `a` and `b`, set where they differ.
+[[gnu::always_inline]] __attribute__((target("avx2"))) inline uint64_t differing_bytes_avx2(
+    const uint8_t* a, const uint8_t* b) {
+    uint64_t word = 0;
+    for (uint64_t half = 0; half < 2; ++half) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 32 * half));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 32 * half));
+        const uint32_t equal = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+        word |= static_cast<uint64_t>(~equal) << (32 * half);
+    }
+    return word;
+}
+
+}  // namespace
+
 __attribute__((target("avx2"))) bool scan_bytes_avx2(const uint8_t* const* inputs, uint64_t count,
                                                      uint8_t* output, uint64_t pos, uint64_t groups,
                                                      chunk_bytes& bytes) {
@@ -199,15 +216,7 @@ __attribute__((target("avx2"))) bool scan_bytes_avx2(const uint8_t* const* input
         }
         uint64_t* differ = bytes.differ[j];
         for (uint64_t w = 0; w < whole; ++w) {
-            uint64_t word = 0;
-            for (uint64_t half = 0; half < 2; ++half) {
-                const uint64_t at = 64 * w + 32 * half;
-                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + at));
-                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + at));
-                const uint32_t equal =
-                    static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, b)));
-                word |= static_cast<uint64_t>(~equal) << (32 * half);
-            }
+            const uint64_t word = differing_bytes_avx2(first + 64 * w, other + 64 * w);
             differ[w] = word;
             add_to_summary(w, word, bytes);
         }
@@ -225,16 +234,7 @@ __attribute__((target("avx2"))) bool scan_bytes_avx2(const uint8_t* const* input
                 bytes.zero_alone[w] &= ~differing_bytes_of_groups(second, other, 8 * whole, groups);
                 continue;
             }
-            uint64_t word = 0;
-            for (uint64_t half = 0; half < 2; ++half) {
-                const uint64_t at = 64 * w + 32 * half;
-                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + at));
-                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + at));
-                const uint32_t equal =
-                    static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, b)));
-                word |= static_cast<uint64_t>(~equal) << (32 * half);
-            }
-            bytes.zero_alone[w] &= ~word;
+            bytes.zero_alone[w] &= ~differing_bytes_avx2(second + 64 * w, other + 64 * w);
         }
     }
     return any_differ(words, bytes);

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "engine/group_bits.h"
+
 class vote_symbols;
 
 /// One differing group, handed from the block loop to a vote.
@@ -22,6 +24,18 @@ struct vote_context {
 void vote_bytes(vote_context& ctx);
 /// Decides the group's four 16-bit samples, skipping candidates a drive interpolated.
 void vote_samples(vote_context& ctx);
+
+/// Lists in `deviants` the inputs after ctx.prefix_last whose group differs from input
+/// prefix_last's, in increasing order, and returns how many there are.
+inline uint64_t list_deviants(const vote_context& ctx, uint16_t* deviants) {
+    uint64_t deviant_count = 0;
+    const uint64_t lead = load_group(ctx.inputs[ctx.prefix_last] + ctx.pos);
+    for (uint64_t k = ctx.prefix_last + 1; k < ctx.count; ++k) {
+        deviants[deviant_count] = static_cast<uint16_t>(k);
+        deviant_count += load_group(ctx.inputs[k] + ctx.pos) != lead ? 1 : 0;
+    }
+    return deviant_count;
+}
 
 /// Decides the group as vote_bytes does, given its deviants: the inputs after prefix_last whose
 /// group differs from input prefix_last's, `deviant_count` of them in increasing order (the

@@ -154,12 +154,7 @@ void vote_bytes_deviants(vote_context& ctx, const uint16_t* deviants, uint64_t d
 
 void vote_bytes(vote_context& ctx) {
     uint16_t deviants[max_inputs];
-    uint64_t deviant_count = 0;
-    const uint64_t lead = load_group(ctx.inputs[ctx.prefix_last] + ctx.pos);
-    for (uint64_t k = ctx.prefix_last + 1; k < ctx.count; ++k) {
-        deviants[deviant_count] = static_cast<uint16_t>(k);
-        deviant_count += load_group(ctx.inputs[k] + ctx.pos) != lead ? 1 : 0;
-    }
+    const uint64_t deviant_count = list_deviants(ctx, deviants);
     uint64_t held_back = 0;
     {
         vote_symbols symbols;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/byte_scan.h"
 #include "engine/group_scan.h"
 #include "engine/vote.h"
 #include "engine/vote_symbols.h"

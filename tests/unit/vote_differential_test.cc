@@ -17,6 +17,7 @@
 #include "block_loop_bench.h"
 #include "console_capture.h"
 #include "engine/block_votes.h"
+#include "engine/byte_scan.h"
 #include "engine/group_scan.h"
 #include "engine/vote.h"
 #include "support/run_values.h"

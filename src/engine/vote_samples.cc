@@ -22,6 +22,7 @@
 
 #include "engine/group_bits.h"
 #include "engine/vote.h"
+#include "engine/vote_helpers.h"
 #include "engine/vote_symbols.h"
 
 namespace {
@@ -37,32 +38,12 @@ uint16_t class_value[max_inputs + 1];
 uint16_t class_holders[max_inputs + 1];
 uint16_t class_first_scanner[max_inputs + 1];
 
-/// Returns the unsigned 16-bit little-endian sample at byte offset `p` of `block`.
-uint32_t sample_at(const uint8_t* block, uint64_t p) {
-    return static_cast<uint32_t>(block[p]) | (static_cast<uint32_t>(block[p + 1]) << 8);
-}
-
-/// Stores `sample` little-endian at byte offset `p` of `block`.
-void store_sample(uint8_t* block, uint64_t p, uint32_t sample) {
-    block[p] = static_cast<uint8_t>(sample);
-    block[p + 1] = static_cast<uint8_t>(sample >> 8);
-}
-
 /// Returns true when sample `v` at `p` of `block` lies within 1 of the average of its
 /// neighbours; the caller has checked that both neighbours lie in the block.
 [[gnu::always_inline]] inline bool is_corrected(const uint8_t* block, uint64_t p, uint32_t v) {
     uint32_t avg = (sample_at(block, p - 2) + sample_at(block, p + 2)) / 2;
     // v - 1 <= avg <= v + 1, in one unsigned comparison.
     return avg - v + 1 < 3;
-}
-
-/// Returns the lowest input number among those with the greatest value in `table`.
-uint64_t lowest_with_greatest(const uint64_t* table, uint64_t count) {
-    uint64_t best = 0;
-    for (uint64_t k = 1; k < count; ++k) {
-        if (table[k] > table[best]) best = k;
-    }
-    return best;
 }
 
 }  // namespace
